@@ -1,0 +1,10 @@
+// The application object: initialises the common controls and runs the
+// main dialog; the process ends when the dialog ends.
+#pragma once
+
+#include "framework/app.h"
+
+class CrecApp : public CAppBase {
+ public:
+  bool InitInstance() override;
+};

@@ -1,0 +1,304 @@
+#include "app/crec_dlg.h"
+
+#include <io.h>
+#include <mmsystem.h>
+
+#include <iterator>
+#include <string>
+
+#include "app/hotkey_map.h"
+#include "app/region_frame.h"
+#include "app/tray_icon.h"
+#include "framework/app.h"
+#include "framework/message_box.h"
+#include "framework/thread.h"
+#include "framework/wide_text.h"
+#include "res/resource.h"
+#include "session/recorder_globals.h"
+#include "text/scrambled_text.h"
+
+unsigned __stdcall StartupThread(void* param);
+
+namespace {
+
+constexpr char kTitleSuffix[] = "v2.0";
+constexpr int kTitleBufferChars = 100;
+constexpr char kCodecLibrary[] = "x264vfw.dll";
+constexpr int kExistenceMode = 0;
+constexpr int kExitAlreadyRunning = 1;
+constexpr int kExitCodecMissing = 1;
+constexpr char kStartHotkeyAtom[] = "hotkeyvosmek";
+constexpr char kStopHotkeyAtom[] = "hotkeyvosmek2";
+constexpr int kDefaultFrameRateEntry = 1;
+const wchar_t* const kModifierLabels[] = {L"Ctrl", L"Alt", L"Shift"};
+
+void InsertListEntry(HWND dialog, int listId, int index, const std::wstring& text) {
+  SendDlgItemMessageW(dialog, listId, CB_INSERTSTRING, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int ListSelection(HWND dialog, int listId) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, listId, CB_GETCURSEL, 0, 0));
+}
+
+void SelectListEntry(HWND dialog, int listId, int index) {
+  SendDlgItemMessageW(dialog, listId, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+// (Re)registers one hotkey from its modifier and key lists. A combination
+// that is taken already sends the key list back to its empty entry.
+void RegisterHotkeyFromLists(HWND dialog, const char* atomName, int modifierList, int keyList) {
+  int id = GlobalAddAtomA(atomName);
+  UnregisterHotKey(dialog, id);
+  auto choice = HotkeyForSelection(ListSelection(dialog, modifierList), ListSelection(dialog, keyList));
+  if (!choice) return;
+  if (!RegisterHotKey(dialog, id, choice->modifiers, choice->virtualKey)) {
+    SelectListEntry(dialog, keyList, 0);
+    MessageBoxOk(/* 热键注册失败：该组合键已被占用 */ UnscrambleLetters<'D', 'C', 'C', 'L', 'E', 'N', 'C', 'P', 'H', 'Q', 'J', 'F', 'C', 'E', 'F', 'O', 'J', 'K', 'E', 'E', 'A', 'L', 'D', 'P', 'D', 'K', 'A', 'U', 'J', 'H', 'F', 'N', 'J', 'B', 'E', 'H', 'F', 'D', 'B', 'G', 'J', 'A', 'G', 'X', 'G', 'S', 'E', 'S', 'J', 'N', 'E', 'R', 'C', 'W', 'J', 'V', 'F', 'N', 'G', 'I', 'J', 'I', 'H', 'D', 'D', 'Z', 'E', 'A', 'A', 'F', 'I', 'Y', 'E', 'F', 'A', 'T', 'I', 'Q', 'F', 'W', 'H', 'Y', 'C', 'D', 'G', 'D', 'I', 'G', 'C', 'J'>());
+  }
+}
+
+}  // namespace
+
+struct CrecDlgTable {
+  using D = CrecDlg;
+  static constexpr MessageEntry kEntries[] = {
+      message_table::Message<D, &D::OnPaint>(WM_PAINT),
+      message_table::Message<D, &D::OnQueryDragIcon>(WM_QUERYDRAGICON),
+      message_table::Command<D, &D::StartRecording>(BN_CLICKED, IDC_START),
+      message_table::Message<D, &D::HandleHotKey>(WM_HOTKEY),
+      message_table::Message<D, &D::OnTrayNotify>(WM_TRAYNOTIFY),
+      message_table::Command<D, &D::StopRecording>(BN_CLICKED, IDC_STOP),
+      message_table::Message<D, &D::OnSysCommand>(WM_SYSCOMMAND),
+      message_table::Message<D, &D::OnTimer>(WM_TIMER),
+      message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
+      message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
+                                                        IDC_START_KEY),
+      message_table::Command<D, &D::RegisterStopHotkey>(CBN_SELCHANGE, IDC_STOP_MODIFIER,
+                                                       IDC_STOP_KEY),
+  };
+};
+
+CrecDlg::CrecDlg()
+    : CDialogBase(IDD_PARVELO_DIALOG),
+      icon_(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+
+CrecDlg::~CrecDlg() = default;
+
+MessageTable CrecDlg::GetMessageTable() const {
+  return {CrecDlgTable::kEntries, std::size(CrecDlgTable::kEntries)};
+}
+
+BOOL CrecDlg::OnInitDialog() {
+  HWND dialog = Window();
+  char className[kTitleBufferChars] = {};
+  char title[kTitleBufferChars] = {};
+  GetClassNameA(dialog, className, kTitleBufferChars);
+  GetWindowTextA(dialog, title, kTitleBufferChars);
+  std::string fullTitle = std::string(title) + kTitleSuffix;
+
+  // One instance: the running one, shown or hidden in the tray, comes to
+  // the front instead. This dialog does not have the full title yet, so it
+  // never finds itself.
+  if (HWND running = FindWindowA(className, fullTitle.c_str())) {
+    ShowWindow(running, SW_RESTORE);
+    ShowWindow(running, SW_SHOW);
+    SetForegroundWindow(running);
+    std::exit(kExitAlreadyRunning);
+  }
+
+  g_recorder.mainWindow = dialog;
+  SetWindowTextW(dialog, Widen(fullTitle).c_str());
+  CDialogBase::OnInitDialog();
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+  if (_access(kCodecLibrary, kExistenceMode) != 0) {
+    MessageBoxOk(/* 当前目录下找不到 x264vfw.dll */ UnscrambleLetters<'D', 'E', 'B', 'R', 'A', 'I', 'G', 'Y', 'D', 'A', 'F', 'Y', 'C', 'U', 'I', 'U', 'D', 'V', 'C', 'A', 'B', 'R', 'C', 'E', 'J', 'I', 'D', 'E', 'G', 'X', 'J', 'Q', 'F', 'G', 'G', 'B', 'E', 'C', 'C', 'Z', 'H', 'O', 'C', 'A', 'A', 'A', 'A', 'T', 'A', 'U', 'I', 'T', 'F', 'J', 'B', 'O', 'C', 'K', 'I', 'V', 'F', 'O', 'D', 'V', 'G', 'V', 'J', 'Q', 'J', 'V', 'A', 'M'>());
+    std::exit(kExitCodecMissing);
+  }
+
+  for (int box : {IDC_POINTER, IDC_SOUND, IDC_FULL_SCREEN}) {
+    SendDlgItemMessageW(dialog, box, BM_SETCHECK, BST_CHECKED, 0);
+  }
+  if (SendDlgItemMessageW(dialog, IDC_FULL_SCREEN, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+    CreateRegionFrame();
+  }
+
+  FillLists();
+  RegisterStartHotkey();
+  RegisterStopHotkey();
+  UpdateTrayIcon(dialog, IDR_MAINFRAME, NIM_ADD);
+  BeginThread(StartupThread, nullptr);
+  return TRUE;
+}
+
+void CrecDlg::FillLists() {
+  HWND dialog = Window();
+  std::wstring none = Widen(/* 无 */ UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F'>());
+  for (int list : {IDC_START_MODIFIER, IDC_STOP_MODIFIER}) {
+    InsertListEntry(dialog, list, 0, none);
+    for (int i = 1; i < kModifierEntries; ++i) InsertListEntry(dialog, list, i, kModifierLabels[i - 1]);
+  }
+  for (int list : {IDC_START_KEY, IDC_STOP_KEY}) {
+    InsertListEntry(dialog, list, 0, none);
+    for (int k = 1; k <= kFunctionKeyEntries; ++k) {
+      InsertListEntry(dialog, list, k, L"F" + std::to_wstring(k));
+    }
+  }
+  SelectListEntry(dialog, IDC_START_MODIFIER, kDefaultStartModifier);
+  SelectListEntry(dialog, IDC_START_KEY, kDefaultStartKey);
+  SelectListEntry(dialog, IDC_STOP_MODIFIER, kDefaultStopModifier);
+  SelectListEntry(dialog, IDC_STOP_KEY, kDefaultStopKey);
+
+  InsertListEntry(dialog, IDC_FRAME_RATE, 0, Widen(/* 低 */ UnscrambleLetters<'D', 'F', 'H', 'I', 'E', 'W'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 1, Widen(/* 中 */ UnscrambleLetters<'D', 'F', 'H', 'F', 'A', 'F'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 2, Widen(/* 高 */ UnscrambleLetters<'D', 'Q', 'B', 'F', 'G', 'I'>()));
+  SelectListEntry(dialog, IDC_FRAME_RATE, kDefaultFrameRateEntry);
+}
+
+void CrecDlg::StartRecording() { ::StartRecording(g_recorder, *this); }
+
+void CrecDlg::StopRecording() { ::StopRecording(g_recorder, *this); }
+
+void CrecDlg::RegisterStartHotkey() {
+  RegisterHotkeyFromLists(Window(), kStartHotkeyAtom, IDC_START_MODIFIER, IDC_START_KEY);
+}
+
+void CrecDlg::RegisterStopHotkey() {
+  RegisterHotkeyFromLists(Window(), kStopHotkeyAtom, IDC_STOP_MODIFIER, IDC_STOP_KEY);
+}
+
+MessageResult CrecDlg::HandleHotKey(WPARAM id, LPARAM) {
+  if (id == GlobalAddAtomA(kStartHotkeyAtom)) StartRecording();
+  if (id == GlobalAddAtomA(kStopHotkeyAtom)) StopRecording();
+  return 0;
+}
+
+MessageResult CrecDlg::OnTimer(WPARAM id, LPARAM) {
+  OnSessionTimer(g_recorder, *this, static_cast<unsigned>(id));
+  return std::nullopt;
+}
+
+MessageResult CrecDlg::OnPaint(WPARAM, LPARAM) {
+  HWND dialog = Window();
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(dialog, &paint);
+  RECT client;
+  GetClientRect(dialog, &client);
+  if (IsIconic(dialog)) {
+    SendMessageW(dialog, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+  } else {
+    ScopedGdiObject picture(LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+    ScopedGdiObject brush(picture ? CreatePatternBrush(static_cast<HBITMAP>(picture.Get())) : nullptr);
+    if (brush) {
+      // The outline lies one pixel outside the client area on every side,
+      // so only the tiled picture shows.
+      ScopedSelectObject select(dc, brush.Get());
+      Rectangle(dc, client.left - 1, client.top - 1, client.right + 2, client.bottom + 2);
+    }
+  }
+  EndPaint(dialog, &paint);
+  return 0;
+}
+
+MessageResult CrecDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+  return reinterpret_cast<LRESULT>(icon_);
+}
+
+void CrecDlg::BringToFront() {
+  HWND dialog = Window();
+  ShowWindow(dialog, SW_RESTORE);
+  ShowWindow(dialog, SW_SHOW);
+  SetForegroundWindow(dialog);
+}
+
+MessageResult CrecDlg::OnTrayNotify(WPARAM, LPARAM mouseMessage) {
+  if (mouseMessage == WM_LBUTTONDOWN || mouseMessage == WM_RBUTTONDOWN) BringToFront();
+  return 0;
+}
+
+MessageResult CrecDlg::OnSysCommand(WPARAM command, LPARAM) {
+  // The whole value is compared: the minimise button hides to the tray;
+  // close goes on to the default handling, which ends the dialog through
+  // OnCancel.
+  if (command == SC_MINIMIZE) {
+    ShowWindow(Window(), SW_HIDE);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+void CrecDlg::ToggleFullScreen() {
+  if (SendDlgItemMessageW(Window(), IDC_FULL_SCREEN, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+    if (HWND frame = FindRegionFrame()) PostMessageA(frame, WM_CLOSE, 0, 0);
+  } else if (!FindRegionFrame()) {
+    CreateRegionFrame();
+  }
+}
+
+void CrecDlg::FinishBeforeEnd() {
+  ending_ = true;
+  StopRecording();
+  // The recording thread sets captions through this dialog while it
+  // closes the file, so the wait keeps handling messages.
+  while (ThreadRunning(recordingThread_)) {
+    HANDLE thread = recordingThread_.Get();
+    MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (!IsDialogMessageW(Window(), &message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+  }
+  DeleteTrayIcon();
+}
+
+void CrecDlg::OnOK() {
+  if (ending_) return;
+  FinishBeforeEnd();
+  CDialogBase::OnOK();
+}
+
+void CrecDlg::OnCancel() {
+  if (ending_) return;
+  FinishBeforeEnd();
+  CDialogBase::OnCancel();
+}
+
+void CrecDlg::SetDialogTimer(unsigned id, unsigned periodMs) {
+  SetTimer(Window(), id, periodMs, nullptr);
+}
+
+void CrecDlg::KillDialogTimer(unsigned id) { KillTimer(Window(), id); }
+
+int CrecDlg::CheckBoxState(int controlId) {
+  return static_cast<int>(SendDlgItemMessageW(Window(), controlId, BM_GETCHECK, 0, 0));
+}
+
+int CrecDlg::FrameRateSelection() { return ListSelection(Window(), IDC_FRAME_RATE); }
+
+unsigned CrecDlg::WaveInDeviceCount() { return waveInGetNumDevs(); }
+
+bool CrecDlg::PreviousSessionRunning() { return ThreadRunning(recordingThread_); }
+
+void CrecDlg::StartRecordingThread() { recordingThread_ = BeginThread(RecordingThread, nullptr); }
+
+void CrecDlg::SetTrayIcon(int iconId) { UpdateTrayIcon(Window(), iconId, NIM_MODIFY); }
+
+void CrecDlg::SetButtonCaption(int controlId, const std::string& utf8) {
+  SetDlgItemTextW(Window(), controlId, Widen(utf8).c_str());
+}
+
+void CrecDlg::FreezeRegionFrame() {
+  if (HWND frame = FindRegionFrame()) KillTimer(frame, kFrameTrackTimerId);
+}
+
+void CrecDlg::ResumeRegionFrame() {
+  if (HWND frame = FindRegionFrame()) SetTimer(frame, kFrameTrackTimerId, kFrameTrackTimerMs, nullptr);
+}

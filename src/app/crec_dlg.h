@@ -1,0 +1,62 @@
+// The main dialog: Start and Stop, the three check boxes, the hidden
+// hotkey and frame-rate lists, the notification icon and the session's
+// timers. All recorder state lives in RecorderGlobals.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/dialog.h"
+#include "framework/scoped_win.h"
+#include "session/session_control.h"
+
+class CrecDlg : public CDialogBase, private SessionHost {
+ public:
+  CrecDlg();
+  ~CrecDlg() override;
+
+  void StartRecording();
+  void StopRecording();
+
+ protected:
+  BOOL OnInitDialog() override;
+  void OnOK() override;
+  void OnCancel() override;
+  MessageTable GetMessageTable() const override;
+
+ private:
+  friend struct CrecDlgTable;
+
+  MessageResult OnPaint(WPARAM, LPARAM);
+  MessageResult OnQueryDragIcon(WPARAM, LPARAM);
+  MessageResult HandleHotKey(WPARAM id, LPARAM);
+  MessageResult OnTrayNotify(WPARAM, LPARAM mouseMessage);
+  MessageResult OnSysCommand(WPARAM command, LPARAM);
+  MessageResult OnTimer(WPARAM id, LPARAM);
+  void ToggleFullScreen();
+  void RegisterStartHotkey();
+  void RegisterStopHotkey();
+
+  void FillLists();
+  void BringToFront();
+  // Before the dialog ends by any way: a running recording is stopped and
+  // its file closed, then the notification icon goes.
+  void FinishBeforeEnd();
+
+  // SessionHost
+  void SetDialogTimer(unsigned id, unsigned periodMs) override;
+  void KillDialogTimer(unsigned id) override;
+  int CheckBoxState(int controlId) override;
+  int FrameRateSelection() override;
+  unsigned WaveInDeviceCount() override;
+  bool PreviousSessionRunning() override;
+  void StartRecordingThread() override;
+  void SetTrayIcon(int iconId) override;
+  void SetButtonCaption(int controlId, const std::string& utf8) override;
+  void FreezeRegionFrame() override;
+  void ResumeRegionFrame() override;
+
+  HICON icon_;
+  // The last session's recording thread, to know when it has ended.
+  ScopedHandle recordingThread_;
+  bool ending_ = false;
+};

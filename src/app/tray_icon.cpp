@@ -1,0 +1,40 @@
+#include "app/tray_icon.h"
+
+#include <shellapi.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The ANSI record with guidItem and without hBalloonIcon, the size every
+// system from XP on accepts.
+constexpr DWORD kTrayRecordBytes = 504;
+static_assert(offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID) == kTrayRecordBytes,
+              "tray record layout");
+constexpr int kTitleBufferChars = 100;
+
+NOTIFYICONDATAA trayRecord;
+bool trayIconAdded = false;
+
+}  // namespace
+
+void UpdateTrayIcon(HWND dialog, int iconId, DWORD action) {
+  trayRecord.cbSize = kTrayRecordBytes;
+  trayRecord.hWnd = dialog;
+  trayRecord.uID = 0;
+  trayRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  trayRecord.uCallbackMessage = WM_TRAYNOTIFY;
+  trayRecord.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId));
+  char title[kTitleBufferChars] = {};
+  GetWindowTextA(dialog, title, kTitleBufferChars);
+  std::strncpy(trayRecord.szTip, title, sizeof trayRecord.szTip - 1);
+  Shell_NotifyIconA(action, &trayRecord);
+  if (action == NIM_ADD) trayIconAdded = true;
+}
+
+void DeleteTrayIcon() {
+  if (!trayIconAdded) return;
+  Shell_NotifyIconA(NIM_DELETE, &trayRecord);
+  trayIconAdded = false;
+}

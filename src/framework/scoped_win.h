@@ -1,0 +1,65 @@
+// RAII owners for the Win32 and COM resources the program holds.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/unique_resource.h"
+
+// Thread, event and file handles; NULL and INVALID_HANDLE_VALUE are empty.
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return nullptr; }
+  static bool IsEmpty(Handle h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
+  void Release(Handle h) { CloseHandle(h); }
+};
+using ScopedHandle = UniqueResource<KernelHandleTraits>;
+
+// Bitmaps, brushes, regions: anything DeleteObject frees.
+struct GdiObjectTraits {
+  using Handle = HGDIOBJ;
+  static Handle Empty() { return nullptr; }
+  static bool IsEmpty(Handle h) { return h == nullptr; }
+  void Release(Handle h) { DeleteObject(h); }
+};
+using ScopedGdiObject = UniqueResource<GdiObjectTraits>;
+
+// A DC from GetDC, released to the window it came from.
+struct WindowDcTraits {
+  using Handle = HDC;
+  HWND window = nullptr;
+  static Handle Empty() { return nullptr; }
+  static bool IsEmpty(Handle h) { return h == nullptr; }
+  void Release(Handle h) { ReleaseDC(window, h); }
+};
+class ScopedWindowDc : public UniqueResource<WindowDcTraits> {
+ public:
+  explicit ScopedWindowDc(HWND window)
+      : UniqueResource<WindowDcTraits>(GetDC(window), WindowDcTraits{window}) {}
+};
+
+// A selection into a DC, undone on scope exit.
+class ScopedSelectObject {
+ public:
+  ScopedSelectObject(HDC dc, HGDIOBJ object)
+      : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
+  ScopedSelectObject(const ScopedSelectObject&) = delete;
+  ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+  ~ScopedSelectObject() {
+    if (previous_) SelectObject(dc_, previous_);
+  }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A COM interface pointer.
+template <typename Interface>
+struct ComTraits {
+  using Handle = Interface*;
+  static Handle Empty() { return nullptr; }
+  static bool IsEmpty(Handle h) { return h == nullptr; }
+  void Release(Handle h) { h->Release(); }
+};
+template <typename Interface>
+using ComPtr = UniqueResource<ComTraits<Interface>>;

@@ -1,0 +1,21 @@
+# parvelo.exe: the Win32 glue around the platform-free modules.
+add_executable(parvelo WIN32
+  app/crec_app.cpp
+  app/crec_dlg.cpp
+  app/region_frame.cpp
+  app/startup_thread.cpp
+  app/tray_icon.cpp
+  session/recording_thread.cpp
+  video/capture_video.cpp
+  ${PARVELO_RESOURCES})
+target_compile_options(parvelo PRIVATE ${PARVELO_WARNINGS})
+target_include_directories(parvelo PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(parvelo PRIVATE
+  parvelo_framework parvelo_app_logic parvelo_session parvelo_text parvelo_avi
+  comctl32 winmm shell32 gdi32 user32)
+target_link_options(parvelo PRIVATE ${PARVELO_STATIC_RUNTIME} -mwindows)
+# windres finds the drawn pictures and the manifest through the include path.
+add_dependencies(parvelo parvelo_art)
+target_include_directories(parvelo PRIVATE ${PARVELO_ART_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/res)
+set_source_files_properties(${PARVELO_RESOURCES} PROPERTIES OBJECT_DEPENDS
+  "${PARVELO_ART};${CMAKE_CURRENT_SOURCE_DIR}/res/parvelo.manifest;${CMAKE_CURRENT_SOURCE_DIR}/res/resource.h")

@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "framework/message_box.h"
+#include "framework/wide_text.h"
+#include "session/capture_rect.h"
+#include "session/output_file_name.h"
+#include "session/recorder_globals.h"
+#include "session/session_control.h"
+#include "text/scrambled_text.h"
+#include "video/capture_video.h"
+
+RecorderGlobals g_recorder;
+
+namespace {
+
+constexpr char kRegionFrameClass[] = "selectrecwd";
+// Lets the UI thread's last frame move settle before the rectangle is read.
+constexpr DWORD kRegionFrameSettleMs = 30;
+constexpr int kExitFileNotCreated = 1;
+
+CaptureRect ScreenOrRegion() {
+  DEVMODEA mode = {};
+  mode.dmSize = sizeof mode;
+  EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+  CaptureRect rect = {0, 0, static_cast<int32_t>(mode.dmPelsWidth),
+                      static_cast<int32_t>(mode.dmPelsHeight)};
+  if (HWND frame = FindWindowA(kRegionFrameClass, kRegionFrameClass)) {
+    Sleep(kRegionFrameSettleMs);
+    RECT outer;
+    GetWindowRect(frame, &outer);
+    rect = InsideRegionFrame(outer.left, outer.top, outer.right, outer.bottom);
+  }
+  return WithEvenSize(rect);
+}
+
+// Creates the file exclusively, so a recording never replaces another
+// file, then hands the reserved name to the writer, which truncates it.
+FileCreation TryCreateExclusive(const std::string& name) {
+  HANDLE file = CreateFileW(Widen(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return FileCreation::kCreated;
+  }
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? FileCreation::kExists
+                                                                      : FileCreation::kFailed;
+}
+
+[[noreturn]] void FailFileNotCreated() {
+  // "无法创建录像文件"
+  MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H',
+                                 'M', 'G', 'R', 'D', 'F', 'J', 'U', 'B', 'L', 'A', 'K', 'D', 'O',
+                                 'C', 'U', 'J', 'A', 'B', 'J', 'B', 'U', 'A', 'D', 'A', 'X', 'F',
+                                 'B', 'H', 'B', 'I', 'F', 'G', 'Q', 'H', 'J'>());
+  std::exit(kExitFileNotCreated);
+}
+
+}  // namespace
+
+unsigned __stdcall RecordingThread(void*) {
+  CaptureRect rect = ScreenOrRegion();
+  g_recorder.captureLeft = rect.left;
+  g_recorder.captureTop = rect.top;
+  g_recorder.captureWidth = rect.width;
+  g_recorder.captureHeight = rect.height;
+
+  std::string name = ReserveFileName(MakeOutputFileName(), TryCreateExclusive);
+  if (name.empty() || AviFileOpen(&g_recorder.aviFile, name.c_str()) != kAviOk) {
+    FailFileNotCreated();
+  }
+
+  CaptureVideo();
+
+  AviFileRelease(g_recorder.aviFile);
+  g_recorder.aviFile = nullptr;
+
+  SetDlgItemTextW(g_recorder.mainWindow, kStopButtonId, Widen(IdleStopCaption()).c_str());
+  SetDlgItemTextW(g_recorder.mainWindow, kStartButtonId, Widen(IdleStartCaption()).c_str());
+  return 0;
+}

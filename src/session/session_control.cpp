@@ -1,0 +1,93 @@
+#include "session/session_control.h"
+
+#include <cstdio>
+#include <iterator>
+
+#include "text/scrambled_text.h"
+
+namespace {
+
+// Entries of the frame-rate list, by index.
+constexpr int32_t kFramesPerSecondByIndex[] = {8, 15, 25, 30};
+
+constexpr unsigned kSecondsPerMinute = 60;
+
+}  // namespace
+
+int32_t FramesPerSecondForSelection(int selection, int32_t previous) {
+  if (selection < 0 || selection >= static_cast<int>(std::size(kFramesPerSecondByIndex))) {
+    return previous;
+  }
+  return kFramesPerSecondByIndex[selection];
+}
+
+std::string FormatElapsed(uint32_t seconds) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%u:%u", seconds / kSecondsPerMinute,
+                seconds % kSecondsPerMinute);
+  return text;
+}
+
+std::string IdleStartCaption() {
+  // "开始"
+  return UnscrambleLetters<'D', 'E', 'B', 'Q', 'G', 'S', 'F', 'R', 'E', 'N', 'A', 'I'>();
+}
+
+std::string IdleStopCaption() {
+  // "停止"
+  return UnscrambleLetters<'D', 'E', 'A', 'X', 'F', 'G', 'A', 'Y', 'H', 'N', 'B', 'Y'>();
+}
+
+void StartRecording(SessionFields& fields, SessionHost& host) {
+  // Not ready yet, or the previous session is still closing its file: the
+  // Start is kept on the deferred-start timer, which runs it again. A
+  // second Start meanwhile only re-arms that timer.
+  if (fields.configReady.load(std::memory_order_acquire) == 0) {
+    host.SetDialogTimer(kDeferredStartTimerId, kDeferredStartTimerMs);
+    return;
+  }
+  if (fields.idleFlag.load() != 1) return;
+  if (host.PreviousSessionRunning()) {
+    host.SetDialogTimer(kDeferredStartTimerId, kDeferredStartTimerMs);
+    return;
+  }
+
+  fields.idleFlag.store(0);
+  fields.elapsedSeconds = 0;
+  host.SetDialogTimer(kElapsedTimerId, kElapsedTimerMs);
+
+  fields.drawPointer = host.CheckBoxState(kPointerBoxId);
+  fields.recordSound = host.CheckBoxState(kSoundBoxId);
+  fields.framesPerSecond =
+      FramesPerSecondForSelection(host.FrameRateSelection(), fields.framesPerSecond);
+  if (fields.recordSound != 0 && host.WaveInDeviceCount() < 1) fields.recordSound = 0;
+
+  // The region frame belongs to this thread: it stops following drags
+  // before the recording thread reads its rectangle.
+  host.FreezeRegionFrame();
+  host.StartRecordingThread();
+  host.SetTrayIcon(kRecordingIconId);
+}
+
+void StopRecording(SessionFields& fields, SessionHost& host) {
+  if (fields.idleFlag.load() != 0) return;
+  // "正在保存…" stays on the Start button until the file is closed.
+  host.SetButtonCaption(kStartButtonId,
+                        UnscrambleLetters<'D', 'D', 'F', 'C', 'C', 'V', 'F', 'P', 'G', 'P', 'H',
+                                          'M', 'B', 'A', 'G', 'Q', 'B', 'B', 'E', 'Q', 'D', 'L',
+                                          'C', 'S', 'B', 'L', 'I', 'K', 'J', 'N'>());
+  fields.idleFlag.store(1);
+  host.KillDialogTimer(kElapsedTimerId);
+  host.ResumeRegionFrame();
+  host.SetTrayIcon(kIdleIconId);
+}
+
+void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId) {
+  if (timerId == kElapsedTimerId) {
+    ++fields.elapsedSeconds;
+    host.SetButtonCaption(kStartButtonId, FormatElapsed(fields.elapsedSeconds));
+  } else if (timerId == kDeferredStartTimerId) {
+    host.KillDialogTimer(kDeferredStartTimerId);
+    StartRecording(fields, host);
+  }
+}

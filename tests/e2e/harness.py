@@ -1,0 +1,438 @@
+"""End-to-end harness: runs the real Windows programs under Wine on a
+private X display and judges what they produce with outside tools.
+
+Every test gets its own Xvfb (on a free display number) with openbox as
+window manager, a private working folder holding what a user's folder
+holds (parvelo.exe and x264vfw.dll), and, when it asks for one, a fake
+microphone (a private PulseAudio server whose default source is the
+monitor of a null sink the test plays into). The Wine prefix lives in the
+native build folder, is made once and reused; wineserver is ended after
+every test, so a test never sees another test's display.
+
+Every process a test starts is ended by its id when the test ends, pass
+or fail (unittest cleanups run in both cases).
+"""
+
+import fcntl
+import json
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import wave
+import math
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD", os.path.join(REPO, "build", "win32"))
+NATIVE_BUILD = os.environ.get("PARVELO_NATIVE_BUILD", os.path.join(REPO, "build", "native"))
+PREFIX = os.environ.get("PARVELO_WINEPREFIX", os.path.join(NATIVE_BUILD, "wineprefix"))
+
+# Fonts: the dialog asks for "宋体" (SimSun); Wine maps it to the Debian
+# font that has the glyphs.
+FONT_REPLACEMENTS = ("宋体", "SimSun", "NSimSun", "新宋体", "Microsoft YaHei", "SimHei")
+FONT_TARGET = "WenQuanYi Zen Hei"
+
+WINE_STARTUP_TIMEOUT_S = 60
+PROCESS_END_TIMEOUT_S = 10
+
+
+def wine_env(display=None, runtime_dir=None, overrides=None):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = PREFIX
+    env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
+    env["WINEARCH"] = "win32"
+    dll_overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
+    if overrides:
+        dll_overrides += ";" + overrides
+    env["WINEDLLOVERRIDES"] = dll_overrides
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    if runtime_dir:
+        env["XDG_RUNTIME_DIR"] = runtime_dir
+        env["PULSE_RUNTIME_PATH"] = os.path.join(runtime_dir, "pulse")
+    return env
+
+
+def prepare_prefix():
+    """Makes the shared Wine prefix once (idempotent, safe to race)."""
+    os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+    with open(PREFIX + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = os.path.join(PREFIX, ".parvelo-ready")
+        if os.path.exists(stamp):
+            return
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        env = wine_env()
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600, check=True)
+        reg = os.path.join(tempfile.mkdtemp(), "fonts.reg")
+        lines = ["Windows Registry Editor Version 5.00", "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+        lines += ['"%s"="%s"' % (name, FONT_TARGET) for name in FONT_REPLACEMENTS]
+        # No crash dialog: a crash ends the process and the test sees it.
+        lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000']
+        with open(reg, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        open(stamp, "w").close()
+
+
+def end_process(proc):
+    """Ends a started process by its id: TERM, then KILL."""
+    if proc.poll() is not None:
+        return
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    try:
+        proc.wait(PROCESS_END_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+
+
+def free_display_number():
+    for number in range(40, 400):
+        if not os.path.exists("/tmp/.X%d-lock" % number) and \
+                not os.path.exists("/tmp/.X11-unix/X%d" % number):
+            return number
+    raise RuntimeError("no free X display number")
+
+
+class Session:
+    """One test's private world: display, window manager, working folder,
+    optional fake microphone; every process started through it is ended
+    by close()."""
+
+    def __init__(self, width=1366, height=768, microphone=False, tray_host=False):
+        self.procs = []
+        self.width, self.height = width, height
+        self.root = tempfile.mkdtemp(prefix="parvelo-e2e-")
+        self.workdir = os.path.join(self.root, "work")
+        os.makedirs(self.workdir)
+        self.runtime_dir = os.path.join(self.root, "runtime")
+        os.makedirs(self.runtime_dir, mode=0o700)
+        self.logs = os.path.join(self.root, "logs")
+        os.makedirs(self.logs)
+        prepare_prefix()
+        self.display = self._start_display()
+        self._spawn(["openbox", "--sm-disable"], "openbox")
+        if tray_host:
+            self._spawn(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel",
+                         "--width", "120", "--height", "24"], "trayer")
+        self.microphone = microphone
+        if microphone:
+            self._start_pulseaudio()
+        self.env = wine_env(self.display, self.runtime_dir)
+
+    # -- processes ---------------------------------------------------------
+
+    def _spawn(self, argv, name, env=None, cwd=None):
+        out = open(os.path.join(self.logs, name + ".log"), "ab")
+        proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                env=env or self._x_env(), cwd=cwd, start_new_session=True)
+        out.close()
+        self.procs.append(proc)
+        return proc
+
+    def _x_env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = getattr(self, "display", "")
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        return env
+
+    def _start_display(self):
+        for _ in range(5):
+            number = free_display_number()
+            display = ":%d" % number
+            proc = self._spawn(["Xvfb", display, "-screen", "0", "%dx%dx24" % (self.width, self.height),
+                                "-noreset", "-nolisten", "tcp"], "xvfb%d" % number)
+            deadline = time.time() + 10
+            while time.time() < deadline and proc.poll() is None:
+                if subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL).returncode == 0:
+                    return display
+                time.sleep(0.1)
+            end_process(proc)
+        raise RuntimeError("Xvfb did not start")
+
+    def _start_pulseaudio(self):
+        env = self._x_env()
+        env.pop("DISPLAY", None)
+        self._spawn(["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                     "--use-pid-file=no", "--system=no",
+                     "--load=module-native-protocol-unix", "--load=module-null-sink"],
+                    "pulseaudio", env=env)
+        deadline = time.time() + 15
+        while time.time() < deadline:
+            if subprocess.run(["pactl", "info"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            raise RuntimeError("pulseaudio did not start")
+        subprocess.run(["pactl", "set-default-source", "null.monitor"], env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+
+    def play(self, wav_path):
+        """Plays a WAV file into the fake microphone in real time."""
+        env = self._x_env()
+        env.pop("DISPLAY", None)
+        return self._spawn(["paplay", "--device=null", wav_path], "paplay", env=env)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        for proc in reversed(self.procs):
+            end_process(proc)
+        if os.environ.get("PARVELO_KEEP_E2E") != "1":
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # -- Windows programs --------------------------------------------------
+
+    def install_parvelo(self, folder=None, with_codec=True):
+        """Puts what a user's folder holds after unzipping into `folder`."""
+        folder = folder or self.workdir
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(os.path.join(WIN32_BUILD, "parvelo.exe"), folder)
+        codec = os.path.join(WIN32_BUILD, "x264vfw.dll")
+        if with_codec and os.path.exists(codec):
+            shutil.copy(codec, folder)
+        return folder
+
+    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None):
+        env = wine_env(self.display, self.runtime_dir, overrides)
+        return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
+                           cwd=cwd or self.workdir)
+
+    def start_parvelo(self, cwd=None, overrides=None):
+        cwd = cwd or self.workdir
+        return self.start_wine(os.path.join(cwd, "parvelo.exe"), cwd=cwd, name="parvelo",
+                               overrides=overrides)
+
+    def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
+        """Runs a Windows console program to its end; returns (exit code, stdout text)."""
+        env = wine_env(self.display, self.runtime_dir, overrides)
+        out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
+        with open(out_path, "wb") as out:
+            proc = subprocess.Popen(["wine", exe] + list(args), stdout=out,
+                                    stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=env,
+                                    cwd=cwd or self.workdir, start_new_session=True)
+            self.procs.append(proc)
+            try:
+                code = proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                end_process(proc)
+                raise
+        with open(out_path, "rb") as f:
+            return code, f.read().decode("utf-8", "replace")
+
+    def probe(self, *args, timeout=60):
+        """Runs the window probe; returns (exit code, dict of its key=value lines)."""
+        code, text = self.run_wine(os.path.join(WIN32_BUILD, "probe.exe"),
+                                   [str(a) for a in args], timeout=timeout)
+        values = {}
+        for line in text.splitlines():
+            key, sep, value = line.partition("=")
+            if sep:
+                values[key.strip()] = value.rstrip("\r")
+        return code, values
+
+    # -- X side --------------------------------------------------------------
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self._x_env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self._x_env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return path
+
+    def show_picture(self, path):
+        """Shows a picture on the root window (the desktop the recorder grabs)."""
+        return self._spawn(["display", "-window", "root", path], "display-root")
+
+    def new_files(self, before, folder=None):
+        folder = folder or self.workdir
+        return sorted(set(os.listdir(folder)) - set(before))
+
+
+# Captions of the idle dialog.
+START_CAPTION = "开始"
+STOP_CAPTION = "停止"
+TITLE = "Parvelov2.0"
+START_ID, STOP_ID = 1000, 1001
+SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
+
+
+class Parvelo:
+    """A running parvelo.exe, driven from outside as a user drives it."""
+
+    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True):
+        self.session = session
+        self.cwd = cwd or session.workdir
+        if install:
+            session.install_parvelo(self.cwd, with_codec=with_codec)
+        self.proc = session.start_parvelo(self.cwd, overrides=overrides)
+
+    def dialog(self, timeout_ms=30000):
+        code, values = self.session.probe("dialog", timeout_ms)
+        if code != 0:
+            raise AssertionError("Parvelo's dialog was not found (probe exit %d)" % code)
+        return values
+
+    def wait_ready(self, timeout=30.0):
+        """Waits until dialog initialisation has finished: full title, lists filled."""
+        deadline = time.time() + timeout
+        while True:
+            state = self.dialog()
+            if state.get("title") == TITLE and state.get("1008.cursel") == "1":
+                return state
+            if time.time() > deadline:
+                raise AssertionError("dialog never finished initialising: %r" % state)
+            time.sleep(0.1)
+
+    def click(self, control_id):
+        code, _ = self.session.probe("click", control_id)
+        if code != 0:
+            raise AssertionError("cannot click control %d" % control_id)
+
+    def caption(self, control_id):
+        return self.dialog().get("%d.text" % control_id)
+
+    def wait_caption(self, control_id, text, timeout=20.0):
+        deadline = time.time() + timeout
+        seen = None
+        while time.time() < deadline:
+            seen = self.caption(control_id)
+            if seen == text:
+                return time.time()
+            time.sleep(0.05)
+        raise AssertionError("caption of %d stayed %r, expected %r" % (control_id, seen, text))
+
+    def wait_idle(self, timeout=30.0):
+        """Waits until a stopped session has closed its file (idle captions back)."""
+        self.wait_caption(START_ID, START_CAPTION, timeout)
+        self.wait_caption(STOP_ID, STOP_CAPTION, timeout)
+
+    def messagebox(self, timeout_ms=20000):
+        """Text of Parvelo's message box, which is then answered with OK."""
+        code, values = self.session.probe("messagebox", timeout_ms)
+        if code != 0:
+            raise AssertionError("no message box appeared")
+        return values.get("text")
+
+    def exit_code(self, timeout=30):
+        return self.proc.wait(timeout)
+
+    def record(self, seconds):
+        """Start, wait, Stop, wait until the file is closed; returns the new files."""
+        before = os.listdir(self.cwd)
+        self.click(START_ID)
+        time.sleep(seconds)
+        self.click(STOP_ID)
+        self.wait_idle()
+        return [os.path.join(self.cwd, f) for f in self.session.new_files(before, self.cwd)]
+
+
+class WineTestCase(unittest.TestCase):
+    """Base of the end-to-end tests: a Session per test, closed in cleanup."""
+
+    display_size = (1366, 768)
+    microphone = False
+    tray_host = False
+
+    def setUp(self):
+        self.session = Session(*self.display_size, microphone=self.microphone,
+                               tray_host=self.tray_host)
+        self.addCleanup(self.session.close)
+
+
+# -- judging files with ffprobe / ffmpeg ----------------------------------
+
+def ffprobe(path, *args):
+    out = subprocess.run(["ffprobe", "-v", "error", "-print_format", "json"] + list(args) + [path],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    if out.returncode != 0:
+        raise AssertionError("ffprobe failed on %s: %s" % (path, out.stderr.decode()))
+    return json.loads(out.stdout.decode())
+
+
+def streams(path):
+    return ffprobe(path, "-show_streams", "-show_format")
+
+
+def video_frames(path):
+    """Per-frame records of the first video stream (pict_type, key_frame, pts)."""
+    return ffprobe(path, "-select_streams", "v:0", "-show_frames",
+                   "-show_entries", "frame=key_frame,pict_type,pts,pkt_pts_time,best_effort_timestamp")["frames"]
+
+
+def decode_errors(path):
+    """What `ffmpeg -v error` says while decoding every stream (empty when clean)."""
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+    return out.stderr.decode().strip() + ("" if out.returncode == 0 else " (exit %d)" % out.returncode)
+
+
+def decode_rgb_frame(path, index, width, height):
+    """Decodes video frame `index` (decode order, no frame dropping) to RGB24 bytes."""
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
+                          "-vf", "select=eq(n\\,%d)" % index, "-vsync", "passthrough",
+                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    if out.returncode != 0 or len(out.stdout) != width * height * 3:
+        raise AssertionError("cannot decode frame %d of %s: %s" % (index, path, out.stderr.decode()))
+    return out.stdout
+
+
+def pixel(rgb, width, x, y):
+    offset = (y * width + x) * 3
+    return tuple(rgb[offset:offset + 3])
+
+
+def close_to(color, expected, tolerance):
+    return all(abs(a - b) <= tolerance for a, b in zip(color, expected))
+
+
+def decode_audio_pcm(path, rate=44100):
+    """Decodes the first audio stream to mono signed 16-bit samples."""
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1",
+                          "-ar", str(rate), "-f", "s16le", "-"],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    if out.returncode != 0:
+        raise AssertionError("cannot decode audio of %s: %s" % (path, out.stderr.decode()))
+    count = len(out.stdout) // 2
+    return struct.unpack("<%dh" % count, out.stdout[:count * 2])
+
+
+def write_tone_wav(path, segments, rate=44100, amplitude=0.5):
+    """Writes a stereo 16-bit WAV of (frequency Hz, seconds) segments; 0 Hz is silence."""
+    frames = bytearray()
+    phase = 0.0
+    for frequency, seconds in segments:
+        for _ in range(int(seconds * rate)):
+            value = int(amplitude * 32767 * math.sin(phase)) if frequency else 0
+            frames += struct.pack("<hh", value, value)
+            phase += 2 * math.pi * frequency / rate
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(bytes(frames))
+    return path
+
+
+if __name__ == "__main__":
+    # `python3 harness.py --prepare`: make the Wine prefix ahead of the tests.
+    prepare_prefix()

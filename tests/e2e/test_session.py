@@ -1,0 +1,117 @@
+"""A user records with the Start and Stop buttons: files, names, captions,
+and the failure when the file cannot be created."""
+
+import datetime
+import os
+import shutil
+import time
+import unittest
+
+import harness
+from harness import START_ID, STOP_ID, START_CAPTION, STOP_CAPTION
+
+
+def name_time(path):
+    base = os.path.basename(path)[:19]
+    return datetime.datetime.strptime(base, "%Y-%m-%d %H-%M-%S")
+
+
+class RecordingSession(harness.WineTestCase):
+
+    def start(self):
+        self.app = harness.Parvelo(self.session)
+        self.app.wait_ready()
+        return self.app
+
+    def test_start_then_stop_gives_one_file_named_from_the_start_time(self):
+        app = self.start()
+        before = os.listdir(self.session.workdir)
+        started = datetime.datetime.now()
+        app.click(START_ID)
+        time.sleep(2)
+        app.click(STOP_ID)
+        app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        self.assertRegex(files[0], r"^\d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.avi$")
+        self.assertLessEqual(abs((name_time(files[0]) - started).total_seconds()), 1.5, files[0])
+        harness.streams(os.path.join(self.session.workdir, files[0]))  # a readable AVI
+
+    def test_start_button_counts_seconds_then_idle_captions_return(self):
+        app = self.start()
+        app.click(START_ID)
+        clicked = time.time()
+        shown = app.wait_caption(START_ID, "0:1", timeout=5)
+        self.assertGreaterEqual(shown - clicked, 0.8)
+        self.assertLessEqual(shown - clicked, 2.5)
+        app.click(STOP_ID)
+        app.wait_idle()
+        state = app.dialog()
+        self.assertEqual(state["1000.text"], START_CAPTION)
+        self.assertEqual(state["1001.text"], STOP_CAPTION)
+
+    def test_second_start_during_a_recording_changes_nothing(self):
+        app = self.start()
+        before = os.listdir(self.session.workdir)
+        app.click(START_ID)
+        app.wait_caption(START_ID, "0:1", timeout=5)
+        app.click(START_ID)
+        time.sleep(1.3)
+        # A new session would count from 0 again.
+        self.assertIn(app.caption(START_ID), ("0:2", "0:3"))
+        app.click(STOP_ID)
+        app.wait_idle()
+        self.assertEqual(len(self.session.new_files(before)), 1)
+
+    def test_stop_and_start_back_to_back_give_two_complete_files(self):
+        app = self.start()
+        before = os.listdir(self.session.workdir)
+        app.click(START_ID)
+        time.sleep(1.5)
+        app.click(STOP_ID)
+        app.click(START_ID)  # while the first session is still closing its file
+        app.wait_caption(START_ID, "0:1", timeout=8)
+        app.click(STOP_ID)
+        app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 2, files)
+        for name in files:
+            harness.streams(os.path.join(self.session.workdir, name))
+        first, second = files
+        self.assertLessEqual(name_time(first), name_time(second))
+
+    def test_an_existing_file_is_left_alone_and_the_new_one_gets_a_suffix(self):
+        app = self.start()
+        now = datetime.datetime.now()
+        taken = {}
+        for offset in range(0, 8):
+            name = (now + datetime.timedelta(seconds=offset)).strftime("%Y-%m-%d %H-%M-%S.avi")
+            path = os.path.join(self.session.workdir, name)
+            with open(path, "wb") as f:
+                f.write(b"keep me %d" % offset)
+            taken[path] = b"keep me %d" % offset
+        before = os.listdir(self.session.workdir)
+        app.click(START_ID)
+        time.sleep(1)
+        app.click(STOP_ID)
+        app.wait_idle()
+        for path, content in taken.items():
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), content, path)
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        self.assertRegex(files[0], r"^\d{4}-\d\d-\d\d \d\d-\d\d-\d\d_2\.avi$")
+        harness.streams(os.path.join(self.session.workdir, files[0]))
+
+    def test_a_folder_where_the_file_cannot_be_created_gives_the_message_and_exit_code_1(self):
+        folder = os.path.join(self.session.root, "vanishing")
+        app = harness.Parvelo(self.session, cwd=folder)
+        app.wait_ready()
+        shutil.rmtree(folder)
+        app.click(START_ID)
+        self.assertEqual(app.messagebox(), "无法创建录像文件")
+        self.assertEqual(app.exit_code(), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()

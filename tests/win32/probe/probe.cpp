@@ -1,0 +1,233 @@
+// The tests' window probe: finds Parvelo's dialog from outside, the way a
+// user sees it, and reads or presses its controls. Wide-character calls
+// throughout, so the Chinese captions come back intact. Results go to
+// standard output as UTF-8 lines "key=value"; exit code 0 on success,
+// 2 when the window or control was not found in time.
+//
+//   probe dialog [timeout-ms]          title, visibility and every control's state
+//   probe click <id>                    BM_CLICK on a dialog button (posted)
+//   probe select <id> <index>           choose a list entry as a user would (CBN_SELCHANGE)
+//   probe messagebox [timeout-ms]       text of the process's message box; presses OK
+//   probe window <class> <title> [ms]   a top-level window's rectangle and visibility
+//   probe close                         WM_CLOSE to the dialog (the close button)
+//   probe sysminimize                   WM_SYSCOMMAND SC_MINIMIZE (the minimise button)
+//   probe wait-gone [timeout-ms]        waits until no Parvelo dialog exists
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 50;
+constexpr DWORD kDefaultTimeoutMs = 10000;
+constexpr int kExitNotFound = 2;
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
+constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011};
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                  0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::wstring Wide(const char* text) {
+  int chars = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(static_cast<size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], chars);
+  out.resize(wcslen(out.c_str()));
+  return out;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+struct DialogSearch {
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  if (ClassOf(window) == kDialogClass &&
+      WindowText(window).rfind(kDialogTitlePrefix, 0) == 0 && GetDlgItem(window, 1000)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindParveloDialog() {
+  DialogSearch search;
+  EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+template <typename Find>
+HWND WaitFor(Find find, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND window = find()) return window;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(kPollMs);
+  }
+}
+
+DWORD TimeoutArg(int argc, char** argv, int index) {
+  return argc > index ? static_cast<DWORD>(strtoul(argv[index], nullptr, 10)) : kDefaultTimeoutMs;
+}
+
+void PrintLine(const char* key, const std::string& value) {
+  printf("%s=%s\n", key, value.c_str());
+}
+
+void PrintControl(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  if (!control) {
+    printf("%d.missing=1\n", id);
+    return;
+  }
+  std::wstring cls = ClassOf(control);
+  printf("%d.class=%s\n", id, Utf8(cls).c_str());
+  printf("%d.text=%s\n", id, Utf8(WindowText(control)).c_str());
+  printf("%d.visible=%d\n", id, IsWindowVisible(control) ? 1 : 0);
+  printf("%d.enabled=%d\n", id, IsWindowEnabled(control) ? 1 : 0);
+  if (_wcsicmp(cls.c_str(), L"Button") == 0) {
+    printf("%d.check=%d\n", id, static_cast<int>(SendMessageW(control, BM_GETCHECK, 0, 0)));
+  } else if (_wcsicmp(cls.c_str(), L"ComboBox") == 0) {
+    int count = static_cast<int>(SendMessageW(control, CB_GETCOUNT, 0, 0));
+    printf("%d.cursel=%d\n", id, static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
+    std::string items;
+    for (int i = 0; i < count; ++i) {
+      wchar_t item[256] = {};
+      SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+      items += (i ? "|" : "") + Utf8(item);
+    }
+    printf("%d.items=%s\n", id, items.c_str());
+  }
+}
+
+int DialogCommand(DWORD timeoutMs) {
+  HWND dialog = WaitFor(FindParveloDialog, timeoutMs);
+  if (!dialog) return kExitNotFound;
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(dialog, &pid);
+  PrintLine("title", Utf8(WindowText(dialog)));
+  printf("visible=%d\niconic=%d\nenabled=%d\npid=%lu\n", IsWindowVisible(dialog) ? 1 : 0,
+         IsIconic(dialog) ? 1 : 0, IsWindowEnabled(dialog) ? 1 : 0, pid);
+  printf("rect=%ld,%ld,%ld,%ld\n", rect.left, rect.top, rect.right, rect.bottom);
+  printf("foreground=%d\n", GetForegroundWindow() == dialog ? 1 : 0);
+  for (int id : kControlIds) PrintControl(dialog, id);
+  return 0;
+}
+
+struct MessageBoxSearch {
+  HWND dialog;
+  HWND found = nullptr;
+};
+
+// A message box is a "#32770" window of Parvelo's process that is not the
+// main dialog (it has a static text with id 0xFFFF).
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<MessageBoxSearch*>(param);
+  if (window != search->dialog && ClassOf(window) == kDialogClass && IsWindowVisible(window) &&
+      GetDlgItem(window, 0xFFFF)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int MessageBoxCommand(DWORD timeoutMs) {
+  HWND box = WaitFor(
+      [] {
+        MessageBoxSearch search{FindParveloDialog()};
+        EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+      },
+      timeoutMs);
+  if (!box) return kExitNotFound;
+  PrintLine("caption", Utf8(WindowText(box)));
+  PrintLine("text", Utf8(WindowText(GetDlgItem(box, 0xFFFF))));
+  HWND ok = GetDlgItem(box, IDOK);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(ok ? ok : GetDlgItem(box, IDCANCEL)));
+  return 0;
+}
+
+int WindowCommand(const char* cls, const char* title, DWORD timeoutMs) {
+  std::wstring wideClass = Wide(cls), wideTitle = Wide(title);
+  HWND window = WaitFor([&] { return FindWindowW(wideClass.c_str(), wideTitle.c_str()); },
+                        timeoutMs);
+  if (!window) return kExitNotFound;
+  RECT rect;
+  GetWindowRect(window, &rect);
+  printf("rect=%ld,%ld,%ld,%ld\nvisible=%d\n", rect.left, rect.top, rect.right, rect.bottom,
+         IsWindowVisible(window) ? 1 : 0);
+  printf("exstyle=0x%lx\n", static_cast<unsigned long>(GetWindowLongW(window, GWL_EXSTYLE)));
+  return 0;
+}
+
+int WaitGoneCommand(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (FindParveloDialog()) {
+    if (GetTickCount() - start >= timeoutMs) return kExitNotFound;
+    Sleep(kPollMs);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 1;
+  std::string command = argv[1];
+  if (command == "dialog") return DialogCommand(TimeoutArg(argc, argv, 2));
+  if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
+  if (command == "window" && argc >= 4) return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
+  if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
+
+  HWND dialog = WaitFor(FindParveloDialog, kDefaultTimeoutMs);
+  if (!dialog) return kExitNotFound;
+  if (command == "click" && argc >= 3) {
+    HWND button = GetDlgItem(dialog, atoi(argv[2]));
+    if (!button) return kExitNotFound;
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (command == "select" && argc >= 4) {
+    int id = atoi(argv[2]);
+    HWND list = GetDlgItem(dialog, id);
+    if (!list) return kExitNotFound;
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(atoi(argv[3])), 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    return 0;
+  }
+  if (command == "close") {
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return 0;
+  }
+  if (command == "sysminimize") {
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    return 0;
+  }
+  return 1;
+}

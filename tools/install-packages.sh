@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Parvelo need.
+# Idempotent: does nothing when every package is already installed.
+set -euo pipefail
+
+packages=(
+  # cross build of parvelo.exe and x264vfw.dll, native unit tests
+  mingw-w64 g++-mingw-w64-i686-posix cmake make nasm g++ libgtest-dev dpkg-dev zip
+  # Wine and what its 32-bit side needs on a headless display
+  wine wine32:i386 libgl1-mesa-dri:i386 libpulse0:i386
+  # the test display: X server, window manager, tray host, input, screenshots
+  xvfb openbox trayer xdotool x11-utils imagemagick
+  # judging recordings and feeding the fake microphone
+  ffmpeg sox pulseaudio pulseaudio-utils
+  # fonts for the dialog's Chinese captions
+  fonts-wqy-zenhei
+  # end-to-end test scripts
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
