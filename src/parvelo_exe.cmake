@@ -5,14 +5,22 @@ add_executable(parvelo WIN32
   app/region_frame.cpp
   app/startup_thread.cpp
   app/tray_icon.cpp
+  audio/audio_capture.cpp
+  audio/mp3_stream.cpp
+  avi/compressed_stream_win32.cpp
   session/recording_thread.cpp
   video/capture_video.cpp
+  video/codec_stream.cpp
+  video/d3d_capture.cpp
+  video/ddraw_capture.cpp
+  video/pointer_overlay.cpp
   ${PARVELO_RESOURCES})
 target_compile_options(parvelo PRIVATE ${PARVELO_WARNINGS})
-target_include_directories(parvelo PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(parvelo PRIVATE ${CMAKE_SOURCE_DIR}/src ${PARVELO_DEPS}/include)
 target_link_libraries(parvelo PRIVATE
-  parvelo_framework parvelo_app_logic parvelo_session parvelo_text parvelo_avi
-  comctl32 winmm shell32 gdi32 user32)
+  parvelo_framework parvelo_app_logic parvelo_session parvelo_video_logic parvelo_audio_logic parvelo_text parvelo_avi
+  ${PARVELO_DEPS}/lib/libmp3lame.a
+  vfw32 comctl32 winmm shell32 gdi32 user32 uuid)
 target_link_options(parvelo PRIVATE ${PARVELO_STATIC_RUNTIME} -mwindows)
 # windres finds the drawn pictures and the manifest through the include path.
 add_dependencies(parvelo parvelo_art)

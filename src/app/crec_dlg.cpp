@@ -71,6 +71,7 @@ struct CrecDlgTable {
       message_table::Command<D, &D::StopRecording>(BN_CLICKED, IDC_STOP),
       message_table::Message<D, &D::OnSysCommand>(WM_SYSCOMMAND),
       message_table::Message<D, &D::OnTimer>(WM_TIMER),
+      message_table::Message<D, &D::OnRecordingNotice>(WM_RECORDING_NOTICE),
       message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
       message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
                                                         IDC_START_KEY),
@@ -178,6 +179,27 @@ MessageResult CrecDlg::HandleHotKey(WPARAM id, LPARAM) {
 MessageResult CrecDlg::OnTimer(WPARAM id, LPARAM) {
   OnSessionTimer(g_recorder, *this, static_cast<unsigned>(id));
   return std::nullopt;
+}
+
+MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
+  switch (static_cast<RecordingNotice>(notice)) {
+    case RecordingNotice::kWriteFailed:
+      // The writer has stopped and kept what is on disk: end the session
+      // as Stop does, then say why.
+      StopRecording();
+      // "录像文件写入失败（磁盘已满？），录制已停止"
+      MessageBoxOk(UnscrambleLetters<'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W', 'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W', 'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V', 'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q', 'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P', 'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P', 'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B', 'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>());
+      break;
+    case RecordingNotice::kNoCodec:
+      // "无法加载视频编码器，本次录制没有画面"
+      MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'M', 'G', 'T', 'A', 'D', 'G', 'E', 'C', 'Y', 'C', 'X', 'F', 'Z', 'J', 'J', 'F', 'G', 'G', 'P', 'H', 'M', 'F', 'A', 'F', 'Z', 'G', 'P', 'H', 'M', 'I', 'Y', 'H', 'W', 'J', 'J', 'B', 'R', 'D', 'S', 'G', 'A', 'E', 'F', 'F', 'O', 'J', 'V', 'C', 'C', 'D', 'F', 'G', 'F', 'H', 'M', 'A', 'O', 'F', 'I', 'A', 'L', 'J', 'J', 'A', 'H', 'C', 'U', 'A', 'S', 'H', 'H', 'A', 'B', 'H', 'F', 'E', 'Z', 'A', 'J', 'I', 'H', 'F', 'W', 'B', 'W', 'G', 'T', 'B', 'T', 'F', 'M', 'E', 'K', 'I', 'Y'>());
+      break;
+    case RecordingNotice::kAudioBusy:
+      // "上一次录音尚未结束，本次录制没有声音"
+      MessageBoxOk(UnscrambleLetters<'D', 'F', 'H', 'F', 'B', 'I', 'H', 'D', 'I', 'S', 'C', 'L', 'F', 'L', 'E', 'J', 'E', 'X', 'C', 'R', 'D', 'A', 'D', 'G', 'H', 'I', 'E', 'J', 'C', 'N', 'I', 'B', 'G', 'R', 'D', 'E', 'B', 'B', 'F', 'M', 'A', 'Z', 'C', 'S', 'J', 'O', 'D', 'Y', 'I', 'M', 'G', 'F', 'C', 'J', 'F', 'T', 'C', 'F', 'C', 'Q', 'J', 'J', 'I', 'B', 'D', 'T', 'C', 'S', 'G', 'U', 'B', 'I', 'J', 'C', 'F', 'F', 'C', 'X', 'I', 'L', 'B', 'W', 'J', 'T', 'D', 'N', 'I', 'X', 'D', 'W', 'C', 'Q', 'A', 'E', 'A', 'C', 'D', 'V', 'F', 'K', 'B', 'S', 'E', 'H', 'B', 'W', 'I', 'Q'>());
+      break;
+  }
+  return 0;
 }
 
 MessageResult CrecDlg::OnPaint(WPARAM, LPARAM) {

@@ -32,6 +32,7 @@ class CrecDlg : public CDialogBase, private SessionHost {
   MessageResult OnTrayNotify(WPARAM, LPARAM mouseMessage);
   MessageResult OnSysCommand(WPARAM command, LPARAM);
   MessageResult OnTimer(WPARAM id, LPARAM);
+  MessageResult OnRecordingNotice(WPARAM notice, LPARAM);
   void ToggleFullScreen();
   void RegisterStartHotkey();
   void RegisterStopHotkey();

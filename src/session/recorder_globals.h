@@ -5,9 +5,20 @@
 #pragma once
 
 #include <windows.h>
+#include <ddraw.h>
+#include <mmsystem.h>
 
+#include <atomic>
+#include <cstdint>
+
+#include "audio/mp3_format.h"
 #include "avi/avi_writer.h"
 #include "session/session_fields.h"
+#include "video/video_formats.h"
+
+struct lame_global_struct;
+struct IDirect3DDevice9;
+struct IDirect3DSurface9;
 
 struct RecorderGlobals : SessionFields {
   // Main dialog; published in dialog initialisation before any worker exists.
@@ -20,7 +31,46 @@ struct RecorderGlobals : SessionFields {
   const char* ddrawLibraryName = nullptr;
   const char* ddrawCreateName = nullptr;
   const char* codecFourCCText = nullptr;
+
+  // Video side: created and released by CaptureVideo on the recording thread.
+  IDirect3DDevice9* d3dDevice = nullptr;
+  IDirect3DSurface9* d3dSurface = nullptr;  // the whole screen, in system memory
+  IDirectDraw* ddraw = nullptr;
+  IDirectDrawSurface* ddPrimarySurface = nullptr;
+  IDirectDrawSurface* ddCopySurface = nullptr;  // the capture rectangle
+  DDSURFACEDESC ddSurfaceDesc = {};             // filled by every Lock
+  RawFrameFormat rawFormat = {};                // the uncompressed frames
+  AviStream* videoStream = nullptr;             // the compressed video stream
+  int32_t frameBytes = 0;                       // bytes of one frame
+  uint8_t* frameBuffer = nullptr;               // zeroed, twice frameBytes
+
+  // Audio side: set up by StartAudioCapture, then the audio thread's.
+  HWAVEIN waveIn = nullptr;
+  WAVEFORMATEX waveFormat = {};
+  WAVEHDR waveHeaders[kAudioBufferCount] = {};
+  // Header i always describes buffer i; the buffers live for the process.
+  uint8_t waveBuffers[kAudioBufferCount][kAudioBufferBytes] = {};
+  lame_global_struct* lameFlags = nullptr;
+  uint8_t* mp3Buffer = nullptr;  // kMp3BufferBytes, one per session
+  int32_t mp3Bytes = 0;          // result of the last encode or flush
+
+  // Set by the first writer failure of a session (either thread); the
+  // dialog is told once and stops the session.
+  std::atomic<uint8_t> writeFailed{0};
 };
+
+// What a worker asks the main dialog to tell the user. Workers never show
+// a message box that the session would wait on, except before ending the
+// process.
+enum class RecordingNotice : WPARAM {
+  kWriteFailed,  // the file cannot be written: the dialog also stops the session
+  kNoCodec,      // the session records without video
+  kAudioBusy,    // the last session's audio has not ended: no sound this time
+};
+constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;
+void PostRecordingNotice(RecordingNotice notice);
+// Reports a failed write of the session's file to the UI thread, once a session.
+void ReportWriteFailure(int aviResult);
 
 extern RecorderGlobals g_recorder;
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "audio/audio_capture.h"
 #include "framework/message_box.h"
 #include "framework/wide_text.h"
 #include "session/capture_rect.h"
@@ -20,6 +21,8 @@ constexpr char kRegionFrameClass[] = "selectrecwd";
 // Lets the UI thread's last frame move settle before the rectangle is read.
 constexpr DWORD kRegionFrameSettleMs = 30;
 constexpr int kExitFileNotCreated = 1;
+constexpr int kExitNoCaptureBackend = 1;
+constexpr int kExitNoSoundDevice = 1;
 
 CaptureRect ScreenOrRegion() {
   DEVMODEA mode = {};
@@ -59,9 +62,24 @@ FileCreation TryCreateExclusive(const std::string& name) {
   std::exit(kExitFileNotCreated);
 }
 
+void CloseSessionFile() {
+  AviFileRelease(g_recorder.aviFile);
+  g_recorder.aviFile = nullptr;
+}
+
 }  // namespace
 
+void PostRecordingNotice(RecordingNotice notice) {
+  PostMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE, static_cast<WPARAM>(notice), 0);
+}
+
+void ReportWriteFailure(int aviResult) {
+  if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
+  PostRecordingNotice(RecordingNotice::kWriteFailed);
+}
+
 unsigned __stdcall RecordingThread(void*) {
+  g_recorder.writeFailed.store(0);
   CaptureRect rect = ScreenOrRegion();
   g_recorder.captureLeft = rect.left;
   g_recorder.captureTop = rect.top;
@@ -73,10 +91,19 @@ unsigned __stdcall RecordingThread(void*) {
     FailFileNotCreated();
   }
 
-  CaptureVideo();
+  const AudioStart audio =
+      g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
+  if (audio == AudioStart::kFatal) {
+    CloseSessionFile();
+    std::exit(kExitNoSoundDevice);
+  }
 
-  AviFileRelease(g_recorder.aviFile);
-  g_recorder.aviFile = nullptr;
+  const VideoOutcome video = CaptureVideo();
+  if (audio == AudioStart::kRunning) FinishAudioCapture();
+  CloseSessionFile();
+  // The file is complete; without a way to grab the screen there is
+  // nothing more to record.
+  if (video == VideoOutcome::kNoBackend) std::exit(kExitNoCaptureBackend);
 
   SetDlgItemTextW(g_recorder.mainWindow, kStopButtonId, Widen(IdleStopCaption()).c_str());
   SetDlgItemTextW(g_recorder.mainWindow, kStartButtonId, Widen(IdleStartCaption()).c_str());

@@ -1,13 +1,104 @@
 #include "video/capture_video.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 
+#include <memory>
+
+#include "framework/message_box.h"
 #include "session/recorder_globals.h"
+#include "text/scrambled_text.h"
+#include "video/capture_backend.h"
+#include "video/codec_stream.h"
+#include "video/frame_slot.h"
 
 namespace {
-constexpr DWORD kIdlePollMs = 10;
+
+constexpr DWORD kStopPollMs = 10;
+constexpr DWORD kSurfaceDescBytes = 108;
+
+CaptureBackend SetUpBackend(const FrameGeometry& geometry) {
+  if (InitDirect3DCapture()) {
+    if (SetUpDirect3DSurface(geometry)) return CaptureBackend::kDirect3D;
+    // A device whose surface cannot be made, or whose front-buffer copy is
+    // not the screen, is given up for DirectDraw.
+    ReleaseDirect3D();
+  }
+  if (InitDirectDrawCapture()) {
+    g_recorder.ddSurfaceDesc = {};
+    g_recorder.ddSurfaceDesc.dwSize = kSurfaceDescBytes;
+    return CaptureBackend::kDirectDraw;
+  }
+  ReleaseDirectDraw();
+  return CaptureBackend::kNone;
 }
 
-void CaptureVideo() {
-  while (g_recorder.idleFlag.load() == 0) Sleep(kIdlePollMs);
+void ReleaseBackend(CaptureBackend backend) {
+  if (backend == CaptureBackend::kDirect3D) ReleaseDirect3D();
+  if (backend == CaptureBackend::kDirectDraw) ReleaseDirectDraw();
+}
+
+void Grab(CaptureBackend backend, const FrameGeometry& geometry) {
+  if (backend == CaptureBackend::kDirect3D) {
+    GrabDirect3D(geometry);
+  } else {
+    GrabDirectDraw(geometry);
+  }
+}
+
+void WaitForStop() {
+  while (g_recorder.idleFlag.load() == 0) Sleep(kStopPollMs);
+}
+
+// Grabs back to back until Stop, writing each grab whose slot is new.
+void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
+  const FramePacing pacing = PacingFor(g_recorder.framesPerSecond);
+  const DWORD start = timeGetTime();
+  int64_t lastIndex = -1;
+  while (g_recorder.idleFlag.load() == 0) {
+    // Taken before the grab: a frame belongs to the slot its grab began in.
+    const uint32_t index = FrameSlotIndex(timeGetTime() - start, pacing);
+    Grab(backend, geometry);
+    if (index != lastIndex) {
+      int result = AviStreamWrite(g_recorder.videoStream, static_cast<int32_t>(index), 1,
+                                  g_recorder.frameBuffer, g_recorder.frameBytes, kAviIfKeyframe,
+                                  nullptr, nullptr);
+      if (result != kAviOk) ReportWriteFailure(result);
+    }
+    lastIndex = index;
+  }
+}
+
+}  // namespace
+
+VideoOutcome CaptureVideo() {
+  const FrameGeometry geometry = GeometryFor(g_recorder.captureWidth, g_recorder.captureHeight);
+  g_recorder.frameBytes = geometry.frameBytes;
+  // Zeroed, so a grab that fails before the first frame writes black.
+  std::unique_ptr<uint8_t[]> frameBuffer(new uint8_t[2 * static_cast<size_t>(geometry.frameBytes)]());
+  g_recorder.frameBuffer = frameBuffer.get();
+
+  const CaptureBackend backend = SetUpBackend(geometry);
+  if (backend == CaptureBackend::kNone) {
+    g_recorder.frameBuffer = nullptr;
+    // "无法截取屏幕，程序即将退出"
+    MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B', 'W', 'E', 'X', 'H', 'T', 'G', 'J', 'I', 'D', 'E', 'P', 'A', 'O', 'E', 'Z', 'H', 'K', 'A', 'K', 'J', 'P', 'C', 'D', 'J', 'C', 'H', 'S', 'A', 'N', 'A', 'X', 'J', 'L', 'C', 'R', 'H', 'X', 'I', 'I', 'H', 'U', 'H', 'F', 'B', 'Q', 'I', 'F', 'D', 'Q', 'D', 'U', 'G', 'D', 'H', 'C', 'D', 'S', 'C', 'J', 'H', 'E', 'B', 'Z'>());
+    return VideoOutcome::kNoBackend;
+  }
+
+  if (OpenVideoStream(geometry)) {
+    RecordFrames(backend, geometry);
+  } else {
+    // No compressor: the session goes on (with sound, if wanted) until the
+    // user stops it, and the file is closed properly.
+    PostRecordingNotice(RecordingNotice::kNoCodec);
+    WaitForStop();
+  }
+
+  CloseVideoStream();
+  g_recorder.frameBuffer = nullptr;
+  frameBuffer.reset();
+  ReleaseBackend(backend);
+  RemoveCodec();
+  return VideoOutcome::kFinished;
 }

@@ -1,5 +1,12 @@
-// The video side of a session: runs on the recording thread and returns
-// once idleFlag is raised, after releasing everything it set up.
+// The video side of a session, on the recording thread: picks a grabbing
+// back-end, installs the codec and creates the video stream, then grabs
+// back to back and writes each frame at the slot the clock gives until
+// idleFlag is raised; releases everything it set up before returning.
 #pragma once
 
-void CaptureVideo();
+enum class VideoOutcome {
+  kFinished,   // recorded until Stop (with or without video)
+  kNoBackend,  // neither back-end could be set up; the user has been told
+};
+
+VideoOutcome CaptureVideo();

@@ -345,6 +345,26 @@ class Parvelo:
         return [os.path.join(self.cwd, f) for f in self.session.new_files(before, self.cwd)]
 
 
+def screen_pixel(session, x, y):
+    """The colour of one screen pixel, from a screenshot."""
+    path = os.path.join(session.logs, "pixel.png")
+    session.screenshot(path)
+    out = subprocess.run(["convert", path, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "rgb:-"],
+                         stdout=subprocess.PIPE, check=True, timeout=30).stdout
+    return tuple(out[:3])
+
+
+def wait_for_screen_colour(session, point, colour, timeout=30.0, tolerance=8):
+    deadline = time.time() + timeout
+    seen = None
+    while time.time() < deadline:
+        seen = screen_pixel(session, *point)
+        if close_to(seen, colour, tolerance):
+            return
+        time.sleep(0.2)
+    raise AssertionError("screen at %r is %r, expected %r" % (point, seen, colour))
+
+
 class WineTestCase(unittest.TestCase):
     """Base of the end-to-end tests: a Session per test, closed in cleanup."""
 

@@ -12,6 +12,9 @@
 //   probe close                         WM_CLOSE to the dialog (the close button)
 //   probe sysminimize                   WM_SYSCOMMAND SC_MINIMIZE (the minimise button)
 //   probe wait-gone [timeout-ms]        waits until no Parvelo dialog exists
+//   probe region <x> <y> <w> <h>        puts up a stand-in region frame (class and
+//                                       title "selectrecwd", a hollow 5-px band)
+//                                       and keeps it until the process is ended
 #include <windows.h>
 
 #include <cstdio>
@@ -195,6 +198,36 @@ int WaitGoneCommand(DWORD timeoutMs) {
   return 0;
 }
 
+LRESULT CALLBACK RegionProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int RegionCommand(int x, int y, int width, int height) {
+  constexpr int kBandPx = 5;
+  WNDCLASSW frameClass = {};
+  frameClass.lpfnWndProc = RegionProc;
+  frameClass.hInstance = GetModuleHandleW(nullptr);
+  frameClass.hbrBackground = CreateSolidBrush(RGB(0, 255, 0));
+  frameClass.lpszClassName = L"selectrecwd";
+  RegisterClassW(&frameClass);
+  HWND frame = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"selectrecwd", L"selectrecwd",
+                               WS_POPUP, x, y, width, height, nullptr, nullptr,
+                               frameClass.hInstance, nullptr);
+  if (!frame) return 1;
+  HRGN outer = CreateRectRgn(0, 0, width, height);
+  HRGN inner = CreateRectRgn(kBandPx, kBandPx, width - kBandPx, height - kBandPx);
+  CombineRgn(outer, outer, inner, RGN_XOR);
+  DeleteObject(inner);
+  SetWindowRgn(frame, outer, TRUE);
+  ShowWindow(frame, SW_SHOWNOACTIVATE);
+  printf("ready=1\n");
+  fflush(stdout);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,6 +237,9 @@ int main(int argc, char** argv) {
   if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
   if (command == "window" && argc >= 4) return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
   if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
+  if (command == "region" && argc >= 6) {
+    return RegionCommand(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
+  }
 
   HWND dialog = WaitFor(FindParveloDialog, kDefaultTimeoutMs);
   if (!dialog) return kExitNotFound;

@@ -1,0 +1,157 @@
+#include "audio/audio_capture.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <atomic>
+
+#include "audio/mp3_stream.h"
+#include "framework/message_box.h"
+#include "framework/thread.h"
+#include "session/recorder_globals.h"
+
+namespace {
+
+constexpr DWORD kAudioPollMs = 10;
+// After the reset the device hands every queued buffer back at once; this
+// only bounds the wait for a device that does not.
+constexpr DWORD kResetDrainMs = 2000;
+constexpr UINT kWaveHeaderBytes = sizeof(WAVEHDR);
+static_assert(kWaveHeaderBytes == 32, "WAVEHDR layout");
+
+// The audio thread of the last session with sound. A new capture never
+// starts while it lives: all capture state exists once.
+ScopedHandle audioThread;
+// How long the recording thread waits for the audio side to finish; a
+// device that stopped handing buffers back must not hold the file open.
+constexpr DWORD kAudioDonePollMs = 100;
+constexpr DWORD kAudioDoneWaitMs = 3000;
+
+// Buffers the device holds: counted up by whoever queues one (the
+// recording thread at the start, then the audio thread) and down by the
+// audio thread as they come back.
+std::atomic<int> buffersQueued{0};
+
+void QueueBuffer(WAVEHDR& header) {
+  const DWORD_PTR index = header.dwUser;
+  header.lpData = reinterpret_cast<LPSTR>(g_recorder.waveBuffers[index]);
+  header.dwBufferLength = kAudioBufferBytes;
+  header.dwBytesRecorded = 0;
+  header.dwFlags = 0;
+  header.dwLoops = 0;
+  waveInPrepareHeader(g_recorder.waveIn, &header, kWaveHeaderBytes);
+  if (waveInAddBuffer(g_recorder.waveIn, &header, kWaveHeaderBytes) == MMSYSERR_NOERROR) {
+    ++buffersQueued;
+  }
+}
+
+void EncodeAndWrite(const WAVEHDR& header) {
+  EncodeAudioBuffer(reinterpret_cast<const uint8_t*>(header.lpData), header.dwBytesRecorded);
+  WriteMp3Bytes();
+}
+
+// A filled buffer came back: while recording it is encoded, written and
+// queued again; while finishing it is encoded and written only.
+void OnBufferDone(WAVEHDR* header, bool requeue) {
+  --buffersQueued;
+  EncodeAndWrite(*header);
+  waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
+  if (requeue) QueueBuffer(*header);
+}
+
+// Stops the device and takes back every buffer it held, with what each
+// recorded so far, in the order they were queued; then closes it. Wine
+// never hands back buffers still queued at close, so the reset comes first.
+void ResetAndDrain() {
+  if (!g_recorder.waveIn) return;
+  waveInReset(g_recorder.waveIn);
+  const DWORD start = GetTickCount();
+  while (buffersQueued > 0 && GetTickCount() - start < kResetDrainMs) {
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      Sleep(1);
+      continue;
+    }
+    if (message.message == MM_WIM_DATA) {
+      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), false);
+    }
+  }
+}
+
+unsigned __stdcall AudioThread(void*) {
+  // The queue must exist before the device posts its first buffer.
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  CreateAudioStream();
+  // audioDone is checked on every pass, not only when a buffer returns, so
+  // a Stop takes effect within one poll and no recorded sound is lost.
+  while (g_recorder.audioDone.load() != 0) {
+    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) && message.message == MM_WIM_DATA) {
+      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), true);
+    }
+    Sleep(kAudioPollMs);
+  }
+  ResetAndDrain();
+  FinishMp3Encoder();
+  if (g_recorder.waveIn) waveInClose(g_recorder.waveIn);
+  g_recorder.waveIn = nullptr;
+  ReleaseMp3StreamAndSignal();
+  return 0;
+}
+
+WAVEFORMATEX PcmFormat() {
+  WAVEFORMATEX format = {};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = kPcmChannels;
+  format.nSamplesPerSec = kPcmSamplesPerSecond;
+  format.nAvgBytesPerSec = kPcmBytesPerSecond;
+  format.nBlockAlign = kPcmBlockAlign;
+  format.wBitsPerSample = kPcmBitsPerSample;
+  format.cbSize = 0;
+  return format;
+}
+
+}  // namespace
+
+AudioStart StartAudioCapture() {
+  if (ThreadRunning(audioThread)) {
+    // The last session's audio thread is still stuck on its device.
+    PostRecordingNotice(RecordingNotice::kAudioBusy);
+    return AudioStart::kNoSound;
+  }
+  if (waveInGetNumDevs() < 1) {
+    MessageBoxOk("Not Find WaveIn");
+    return AudioStart::kFatal;
+  }
+  if (!SetUpMp3Encoder()) return AudioStart::kNoSound;
+  g_recorder.waveFormat = PcmFormat();
+  // Raised before the thread starts, which polls it from its first pass.
+  g_recorder.audioDone.store(1);
+  buffersQueued = 0;
+  g_recorder.waveIn = nullptr;
+  unsigned threadId = 0;
+  audioThread = BeginThread(AudioThread, nullptr, THREAD_PRIORITY_NORMAL, &threadId);
+  if (waveInOpen(&g_recorder.waveIn, WAVE_MAPPER, &g_recorder.waveFormat, threadId, 0,
+                 CALLBACK_THREAD) != MMSYSERR_NOERROR) {
+    g_recorder.waveIn = nullptr;
+    MessageBoxOk("open waveIn err!\\n");
+    FinishAudioCapture();  // the thread releases its stream and encoder
+    return AudioStart::kFatal;
+  }
+  for (int i = 0; i < kAudioBufferCount; ++i) {
+    g_recorder.waveHeaders[i].dwUser = static_cast<DWORD_PTR>(i);
+    QueueBuffer(g_recorder.waveHeaders[i]);
+  }
+  waveInStart(g_recorder.waveIn);
+  return AudioStart::kRunning;
+}
+
+void FinishAudioCapture() {
+  g_recorder.audioDone.store(0);
+  for (DWORD waited = 0; waited < kAudioDoneWaitMs; waited += kAudioDonePollMs) {
+    Sleep(kAudioDonePollMs);
+    if (g_recorder.audioDone.load() != 0) return;
+  }
+  // The thread is stuck on its device: the file is closed without it.
+  AbandonMp3Stream();
+}

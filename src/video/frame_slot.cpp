@@ -1,0 +1,16 @@
+#include "video/frame_slot.h"
+
+namespace {
+constexpr uint32_t kMsPerSecond = 1000;
+constexpr uint32_t kSlotsPerGroup = 3;
+}  // namespace
+
+FramePacing PacingFor(int32_t framesPerSecond) {
+  auto fps = static_cast<uint32_t>(framesPerSecond);
+  return {kMsPerSecond / fps, kSlotsPerGroup * kMsPerSecond / fps};
+}
+
+uint32_t FrameSlotIndex(uint32_t elapsedMs, const FramePacing& pacing) {
+  return kSlotsPerGroup * (elapsedMs / pacing.groupLengthMs) +
+         (elapsedMs % pacing.groupLengthMs) / pacing.frameIntervalMs;
+}

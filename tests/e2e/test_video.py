@@ -1,0 +1,204 @@
+"""A user records the screen or a region: the video stream of the file is
+H.264 of the right size and rate, with key frames every second, and shows
+what was on the screen (colours, orientation, pointer)."""
+
+import os
+import time
+import unittest
+
+import harness
+import picture
+from harness import START_ID, STOP_ID, FULL_SCREEN_ID, POINTER_ID
+
+COLOUR_TOLERANCE = 40
+
+
+def video_stream(path):
+    info = harness.streams(path)
+    videos = [s for s in info["streams"] if s["codec_type"] == "video"]
+    assert len(videos) == 1, info
+    return videos[0]
+
+
+def frame_count(path):
+    info = harness.ffprobe(path, "-select_streams", "v:0", "-count_frames", "-show_streams")
+    return int(info["streams"][0]["nb_read_frames"])
+
+
+class VideoTestCase(harness.WineTestCase):
+
+    def start(self, overrides=None, pattern=True):
+        if pattern:
+            picture.show(self.session)
+        self.app = harness.Parvelo(self.session, overrides=overrides)
+        self.app.wait_ready()
+        return self.app
+
+    def record_one(self, seconds):
+        files = self.app.record(seconds)
+        self.assertEqual(len(files), 1, files)
+        return files[0]
+
+    def assert_pattern_in_frame(self, path, width, height, left=0, top=0, points=None):
+        count = frame_count(path)
+        self.assertGreater(count, 2)
+        rgb = harness.decode_rgb_frame(path, count - 2, width, height)
+        for x, y, colour in points or picture.block_centres():
+            fx, fy = x - left, y - top
+            if 0 <= fx < width and 0 <= fy < height:
+                seen = harness.pixel(rgb, width, fx, fy)
+                self.assertTrue(harness.close_to(seen, colour, COLOUR_TOLERANCE),
+                                "frame pixel (%d, %d) is %r, screen showed %r" % (fx, fy, seen, colour))
+        return rgb
+
+    def assert_key_frames_every(self, path, interval):
+        frames = harness.video_frames(path)
+        keys = [i for i, f in enumerate(frames) if f.get("key_frame") == 1]
+        self.assertEqual(keys[0], 0)
+        for a, b in zip(keys, keys[1:]):
+            self.assertLessEqual(b - a, interval, keys)
+        self.assertGreaterEqual(len(keys), len(frames) // interval, keys)
+
+
+class FullScreenRecording(VideoTestCase):
+
+    def check_full_screen(self, width, height):
+        self.start()
+        started = time.time()
+        path = self.record_one(4)
+        wall = time.time() - started
+        stream = video_stream(path)
+        self.assertEqual(stream["codec_name"], "h264")
+        self.assertEqual((stream["width"], stream["height"]), (width, height))
+        self.assertEqual(stream["r_frame_rate"], "15/1")
+        self.assertEqual(harness.decode_errors(path), "")
+        duration = float(stream["duration"])
+        self.assertLessEqual(duration, wall)
+        self.assertGreater(duration, wall - 2.5)  # set-up before the first frame
+        frames = frame_count(path)
+        self.assertLessEqual(abs(frames - duration * 15), 1.0 + 0.02 * duration * 15,
+                             "%d frames in %.3f s" % (frames, duration))
+        self.assert_key_frames_every(path, 15)
+        self.assert_pattern_in_frame(path, width, height,
+                                     points=picture.block_centres() + picture.corner_blocks(width, height))
+
+    def test_full_screen_1366x768_records_the_screen_at_15_fps(self):
+        self.check_full_screen(1366, 768)
+
+
+class FullScreen1280x1024(VideoTestCase):
+    display_size = (1280, 1024)
+
+    def test_full_screen_1280x1024_records_the_screen_at_15_fps(self):
+        FullScreenRecording.check_full_screen(self, 1280, 1024)
+
+
+class RegionRecording(VideoTestCase):
+
+    def put_region(self, x, y, w, h):
+        self.session.start_wine(os.path.join(harness.WIN32_BUILD, "probe.exe"),
+                                ["region", x, y, w, h], name="region")
+        code, _ = self.session.probe("window", "selectrecwd", "selectrecwd", 20000)
+        self.assertEqual(code, 0)
+
+    def test_region_records_the_inside_of_the_frame_with_even_size(self):
+        self.start()
+        # Outer (30, 20)-(641, 351): the inside is (35, 25), 601 x 321 -> 600 x 320.
+        self.put_region(30, 20, 611, 331)
+        path = self.record_one(2.5)
+        stream = video_stream(path)
+        self.assertEqual((stream["width"], stream["height"]), (600, 320))
+        self.assertEqual(harness.decode_errors(path), "")
+        self.assert_pattern_in_frame(path, 600, 320, left=35, top=25)
+
+    def test_region_partly_off_the_screen_is_black_outside(self):
+        self.start()
+        self.put_region(-60, -40, 400, 300)  # inside (-55, -35), 390 x 290
+        path = self.record_one(2.5)
+        stream = video_stream(path)
+        self.assertEqual((stream["width"], stream["height"]), (390, 290))
+        self.assertEqual(harness.decode_errors(path), "")
+        rgb = self.assert_pattern_in_frame(path, 390, 290, left=-55, top=-35)
+        for fx, fy in ((10, 10), (40, 20), (20, 100)):  # off the screen
+            self.assertTrue(harness.close_to(harness.pixel(rgb, 390, fx, fy), (0, 0, 0), 24))
+
+
+class PointerOverlay(VideoTestCase):
+    POINT = (600, 620)
+
+    def pointer_area(self, draw_pointer):
+        self.start()
+        if not draw_pointer:
+            self.app.click(POINTER_ID)
+        self.session.xdotool("mousemove", "--sync", *self.POINT)
+        path = self.record_one(2.5)
+        rgb = harness.decode_rgb_frame(path, frame_count(path) - 2, 1366, 768)
+        x, y = self.POINT
+        below = [harness.pixel(rgb, 1366, x + dx, y + dy) for dx in range(0, 10) for dy in range(0, 16)]
+        above = [harness.pixel(rgb, 1366, x + dx, y + dy) for dx in range(-12, -2) for dy in range(-12, -2)]
+        return below, above
+
+    def test_ticked_box_paints_the_pointer_with_its_hot_spot_at_the_pointer(self):
+        below, above = self.pointer_area(True)
+        marked = [p for p in below if not harness.close_to(p, picture.BACKGROUND, 40)]
+        self.assertGreater(len(marked), 10)
+        for p in above:
+            self.assertTrue(harness.close_to(p, picture.BACKGROUND, 40), p)
+
+    def test_cleared_box_records_no_pointer(self):
+        below, _ = self.pointer_area(False)
+        for p in below:
+            self.assertTrue(harness.close_to(p, picture.BACKGROUND, 40), p)
+
+
+class GrabbingBackends(VideoTestCase):
+
+    def test_without_direct3d_the_message_shows_and_directdraw_records(self):
+        self.start(overrides="d3d9=")
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.assertEqual(self.app.messagebox(), "Direct3DCreate9() - FAILED")
+        time.sleep(2.5)
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        files = self.session.new_files(before)
+        path = os.path.join(self.session.workdir, files[0])
+        self.assertEqual(video_stream(path)["codec_name"], "h264")
+        self.assert_pattern_in_frame(path, 1366, 768)
+
+    def test_with_direct3d_the_black_front_buffer_is_noticed_and_no_message_shows(self):
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        code, _ = self.session.probe("messagebox", 2500)
+        self.assertNotEqual(code, 0, "a message box appeared")
+        time.sleep(1)
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        path = os.path.join(self.session.workdir, self.session.new_files(before)[0])
+        self.assert_pattern_in_frame(path, 1366, 768)  # the screen, not black
+
+    def test_stop_before_the_first_frame_leaves_a_readable_stream_without_frames(self):
+        self.start(pattern=False)
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1)
+        path = os.path.join(self.session.workdir, files[0])
+        stream = video_stream(path)
+        self.assertEqual(stream["codec_name"], "h264")
+        self.assertEqual((stream["width"], stream["height"]), (1366, 768))
+        self.assertEqual(frame_count(path), 0)
+
+    def test_two_sessions_in_a_row_both_record_video(self):
+        self.start()
+        for _ in range(2):
+            path = self.record_one(2)
+            self.assertEqual(video_stream(path)["codec_name"], "h264")
+            self.assertGreater(frame_count(path), 10)
+
+
+if __name__ == "__main__":
+    unittest.main()
