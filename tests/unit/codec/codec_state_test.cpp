@@ -1,0 +1,144 @@
+// x264vfw - H.264 Video-for-Windows compressor built on libx264.
+// Copyright (C) Parvelo developers. GPL-2.0-or-later; see LICENSE.
+
+#include "codec/codec_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+namespace parvelo::codec {
+namespace {
+
+uint32_t U32At(const StateBlock& block, size_t offset) {
+  uint32_t value;
+  std::memcpy(&value, block.data() + offset, sizeof(value));
+  return value;
+}
+
+TEST(codec_state, DefaultBlockLayout) {
+  StateBlock block = SerializeState(CodecConfig());
+  EXPECT_GT(block.size(), 605u);
+  EXPECT_EQ(std::memcmp(block.data(), "X264", 4), 0);
+  EXPECT_EQ(U32At(block, 4), 1u);
+  EXPECT_EQ(U32At(block, 8), 1024u);
+  EXPECT_EQ(U32At(block, 12), 0u);     // ultrafast
+  EXPECT_EQ(U32At(block, 16), 7500u);  // default quality
+  EXPECT_EQ(U32At(block, 20), 250u);   // key-frame interval
+  EXPECT_EQ(U32At(block, 24), 0u);     // threads: automatic
+  EXPECT_EQ(block[28], 1);             // zero latency on
+  EXPECT_EQ(block[29], 0);             // colour matrix by frame size
+  EXPECT_EQ(block[30], 0);             // limited range
+  EXPECT_EQ(block[64], 0);             // no extra options
+  EXPECT_EQ(block[604], 0);            // no statistics log
+  EXPECT_EQ(block[608], 0);            // default log path
+}
+
+CodecConfig Unusual() {
+  CodecConfig config;
+  config.preset = 3;
+  config.default_quality = 9000;
+  config.key_frame_interval_frames = 30;
+  config.threads = 2;
+  config.zero_latency = false;
+  config.colour_matrix = ColourMatrixChoice::kBt709;
+  config.full_range = true;
+  config.extra_options = "ref=2:deblock=1,1";
+  config.write_log = true;
+  config.log_path = "C:\\logs\\x264vfw.log";
+  return config;
+}
+
+TEST(codec_state, EveryFieldRoundTrips) {
+  CodecConfig original = Unusual();
+  StateBlock block = SerializeState(original);
+  CodecConfig parsed;
+  ASSERT_EQ(ParseState(block.data(), block.size(), &parsed), StateVerdict::kAccepted);
+  EXPECT_TRUE(parsed == original);
+  EXPECT_EQ(block[state_offset::kZeroLatency], 0);
+  EXPECT_EQ(block[state_offset::kWriteLog], 1);
+  EXPECT_EQ(std::memcmp(block.data() + 64, "ref=2:deblock=1,1", 18), 0);
+  EXPECT_EQ(std::memcmp(block.data() + 608, "C:\\logs\\x264vfw.log", 20), 0);
+}
+
+TEST(codec_state, TheRecordersTwoBytesSwitchZeroLatencyOnAndTheLogOff) {
+  StateBlock block = SerializeState(Unusual());
+  block[28] = 1;
+  block[604] = 0;
+  CodecConfig parsed;
+  ASSERT_EQ(ParseState(block.data(), block.size(), &parsed), StateVerdict::kAccepted);
+  EXPECT_TRUE(parsed.zero_latency);
+  EXPECT_FALSE(parsed.write_log);
+  CodecConfig expected = Unusual();
+  expected.zero_latency = true;
+  expected.write_log = false;
+  EXPECT_TRUE(parsed == expected);
+}
+
+TEST(codec_state, ReservedBytesAreIgnoredAndWrittenAsZero) {
+  StateBlock block = SerializeState(Unusual());
+  for (size_t offset : {31u, 40u, 580u, 605u, 900u, 1023u}) block[offset] = 0x77;
+  CodecConfig parsed;
+  ASSERT_EQ(ParseState(block.data(), block.size(), &parsed), StateVerdict::kAccepted);
+  StateBlock again = SerializeState(parsed);
+  EXPECT_EQ(again, SerializeState(Unusual()));
+}
+
+TEST(codec_state, RejectsBrokenBlocks) {
+  struct Case {
+    const char* name;
+    std::function<void(StateBlock&)> damage;
+    StateVerdict expected;
+  };
+  auto set_u32 = [](StateBlock& b, size_t offset, uint32_t value) {
+    std::memcpy(b.data() + offset, &value, sizeof(value));
+  };
+  const Case cases[] = {
+      {"magic", [](StateBlock& b) { b[0] = 'Y'; }, StateVerdict::kBadMagic},
+      {"version 0", [&](StateBlock& b) { set_u32(b, 4, 0); }, StateVerdict::kWrongVersion},
+      {"version 2", [&](StateBlock& b) { set_u32(b, 4, 2); }, StateVerdict::kWrongVersion},
+      {"size field", [&](StateBlock& b) { set_u32(b, 8, 868); }, StateVerdict::kSizeFieldMismatch},
+      {"preset 10", [&](StateBlock& b) { set_u32(b, 12, 10); }, StateVerdict::kFieldOutOfRange},
+      {"quality", [&](StateBlock& b) { set_u32(b, 16, 10001); }, StateVerdict::kFieldOutOfRange},
+      {"interval 0", [&](StateBlock& b) { set_u32(b, 20, 0); }, StateVerdict::kFieldOutOfRange},
+      {"threads", [&](StateBlock& b) { set_u32(b, 24, 129); }, StateVerdict::kFieldOutOfRange},
+      {"zero latency 2", [](StateBlock& b) { b[28] = 2; }, StateVerdict::kFieldOutOfRange},
+      {"matrix 3", [](StateBlock& b) { b[29] = 3; }, StateVerdict::kFieldOutOfRange},
+      {"range 2", [](StateBlock& b) { b[30] = 2; }, StateVerdict::kFieldOutOfRange},
+      {"log 2", [](StateBlock& b) { b[604] = 2; }, StateVerdict::kFieldOutOfRange},
+      {"options unterminated", [](StateBlock& b) { std::memset(b.data() + 64, 'a', 512); },
+       StateVerdict::kUnterminatedText},
+      {"path unterminated", [](StateBlock& b) { std::memset(b.data() + 608, 'a', 260); },
+       StateVerdict::kUnterminatedText},
+  };
+  for (const Case& c : cases) {
+    StateBlock block = SerializeState(CodecConfig());
+    c.damage(block);
+    CodecConfig config = Unusual();
+    EXPECT_EQ(ParseState(block.data(), block.size(), &config), c.expected) << c.name;
+    EXPECT_TRUE(config == Unusual()) << c.name << " changed the configuration";
+  }
+}
+
+TEST(codec_state, RejectsWrongSizes) {
+  StateBlock block = SerializeState(CodecConfig());
+  CodecConfig config;
+  for (size_t size : {0u, 605u, 1023u, 1025u}) {
+    EXPECT_EQ(ParseState(block.data(), size, &config), StateVerdict::kWrongSize) << size;
+  }
+}
+
+TEST(codec_state, LongestTextsFitWithTheirTerminator) {
+  CodecConfig config;
+  config.extra_options.assign(kExtraOptionsBytes - 1, 'o');
+  config.log_path.assign(kLogPathBytes - 1, 'p');
+  StateBlock block = SerializeState(config);
+  CodecConfig parsed;
+  ASSERT_EQ(ParseState(block.data(), block.size(), &parsed), StateVerdict::kAccepted);
+  EXPECT_EQ(parsed.extra_options, config.extra_options);
+  EXPECT_EQ(parsed.log_path, config.log_path);
+}
+
+}  // namespace
+}  // namespace parvelo::codec
