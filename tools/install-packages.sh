@@ -6,8 +6,12 @@ set -euo pipefail
 packages=(
   # cross build of parvelo.exe and x264vfw.dll, native unit tests
   mingw-w64 g++-mingw-w64-i686-posix cmake make nasm g++ libgtest-dev dpkg-dev zip
-  # Wine and what its 32-bit side needs on a headless display
-  wine wine32:i386 libgl1-mesa-dri:i386 libpulse0:i386
+  # Wine and what its 32-bit side needs on a headless display: OpenGL for
+  # Direct3D, the X extensions for display modes and pointers, fonts, sound
+  wine wine32:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386
+  libxrandr2:i386 libxrender1:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386
+  libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386 libfontconfig1:i386
+  libpulse0:i386 libasound2:i386
   # the test display: X server, window manager, tray host, input, screenshots
   xvfb openbox trayer xdotool x11-utils imagemagick
   # judging recordings and feeding the fake microphone

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "audio/audio_alignment.h"
 #include "audio/mp3_stream.h"
 #include "framework/message_box.h"
 #include "framework/thread.h"
@@ -31,6 +32,10 @@ constexpr DWORD kAudioDoneWaitMs = 3000;
 // recording thread at the start, then the audio thread) and down by the
 // audio thread as they come back.
 std::atomic<int> buffersQueued{0};
+// Whether the session's first buffer has come back; the audio thread's.
+bool firstBufferSeen = false;
+// Zeros to encode as lead-in silence.
+uint8_t silence[kAudioBufferBytes];
 
 void QueueBuffer(WAVEHDR& header) {
   const DWORD_PTR index = header.dwUser;
@@ -45,16 +50,34 @@ void QueueBuffer(WAVEHDR& header) {
   }
 }
 
-void EncodeAndWrite(const WAVEHDR& header) {
-  EncodeAudioBuffer(reinterpret_cast<const uint8_t*>(header.lpData), header.dwBytesRecorded);
+void EncodeAndWrite(const uint8_t* pcm, uint32_t bytes) {
+  EncodeAudioBuffer(pcm, bytes);
   WriteMp3Bytes();
+}
+
+// Before the first sound: silence for as long as the device started
+// after the video, so the sound keeps step with the picture.
+void WriteLeadIn(const WAVEHDR& first) {
+  uint64_t bytes = uint64_t{LeadInSilenceFrames(timeGetTime(), first.dwBytesRecorded,
+                                                g_recorder.videoStarted.load() != 0,
+                                                g_recorder.videoStartMs.load())} *
+                   kPcmBlockAlign;
+  while (bytes > 0) {
+    const auto chunk = static_cast<uint32_t>(bytes < sizeof silence ? bytes : sizeof silence);
+    EncodeAndWrite(silence, chunk);
+    bytes -= chunk;
+  }
 }
 
 // A filled buffer came back: while recording it is encoded, written and
 // queued again; while finishing it is encoded and written only.
 void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
-  EncodeAndWrite(*header);
+  if (!firstBufferSeen) {
+    firstBufferSeen = true;
+    WriteLeadIn(*header);
+  }
+  EncodeAndWrite(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBytesRecorded);
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
 }
@@ -128,6 +151,7 @@ AudioStart StartAudioCapture() {
   // Raised before the thread starts, which polls it from its first pass.
   g_recorder.audioDone.store(1);
   buffersQueued = 0;
+  firstBufferSeen = false;
   g_recorder.waveIn = nullptr;
   unsigned threadId = 0;
   audioThread = BeginThread(AudioThread, nullptr, THREAD_PRIORITY_NORMAL, &threadId);

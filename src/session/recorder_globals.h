@@ -20,6 +20,10 @@ struct lame_global_struct;
 struct IDirect3DDevice9;
 struct IDirect3DSurface9;
 
+// The microphone's buffers: zero-initialised storage of their own, so they
+// take no room in the program file.
+extern uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
+
 struct RecorderGlobals : SessionFields {
   // Main dialog; published in dialog initialisation before any worker exists.
   HWND mainWindow = nullptr;
@@ -49,10 +53,15 @@ struct RecorderGlobals : SessionFields {
   WAVEFORMATEX waveFormat = {};
   WAVEHDR waveHeaders[kAudioBufferCount] = {};
   // Header i always describes buffer i; the buffers live for the process.
-  uint8_t waveBuffers[kAudioBufferCount][kAudioBufferBytes] = {};
+  uint8_t (*waveBuffers)[kAudioBufferBytes] = waveBufferStorage;
   lame_global_struct* lameFlags = nullptr;
   uint8_t* mp3Buffer = nullptr;  // kMp3BufferBytes, one per session
   int32_t mp3Bytes = 0;          // result of the last encode or flush
+
+  // timeGetTime at the video's position 0, published by the video loop
+  // (videoStarted raised after it) for the audio side to line up with.
+  std::atomic<uint32_t> videoStartMs{0};
+  std::atomic<uint8_t> videoStarted{0};
 
   // Set by the first writer failure of a session (either thread); the
   // dialog is told once and stops the session.

@@ -13,6 +13,7 @@
 #include "text/scrambled_text.h"
 #include "video/capture_video.h"
 
+uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
 RecorderGlobals g_recorder;
 
 namespace {
@@ -80,6 +81,7 @@ void ReportWriteFailure(int aviResult) {
 
 unsigned __stdcall RecordingThread(void*) {
   g_recorder.writeFailed.store(0);
+  g_recorder.videoStarted.store(0);
   CaptureRect rect = ScreenOrRegion();
   g_recorder.captureLeft = rect.left;
   g_recorder.captureTop = rect.top;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "framework/message_box.h"
@@ -50,23 +51,64 @@ void WaitForStop() {
   while (g_recorder.idleFlag.load() == 0) Sleep(kStopPollMs);
 }
 
+// Where a session's time went, for the benchmark (read with
+// WINEDEBUG=+debugstr, or a debugger's output window on Windows).
+struct CaptureStats {
+  LARGE_INTEGER frequency;
+  int64_t grabTicks = 0;
+  int64_t writeTicks = 0;
+  uint32_t grabs = 0;
+  uint32_t writes = 0;
+  uint32_t slots = 0;
+
+  static int64_t Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+  }
+  double MeanMs(int64_t ticks, uint32_t count) const {
+    return count ? 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart) / count
+                 : 0.0;
+  }
+  void Report(const char* backend) const {
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "parvelo capture: backend %s, %u grabs, %u of %u slots written, "
+                  "grab %.2f ms, encode+write %.2f ms\n",
+                  backend, grabs, writes, slots, MeanMs(grabTicks, grabs), MeanMs(writeTicks, writes));
+    OutputDebugStringA(line);
+  }
+};
+
 // Grabs back to back until Stop, writing each grab whose slot is new.
 void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
+  CaptureStats stats;
+  QueryPerformanceFrequency(&stats.frequency);
   const FramePacing pacing = PacingFor(g_recorder.framesPerSecond);
   const DWORD start = timeGetTime();
+  g_recorder.videoStartMs.store(start);
+  g_recorder.videoStarted.store(1);
   int64_t lastIndex = -1;
   while (g_recorder.idleFlag.load() == 0) {
     // Taken before the grab: a frame belongs to the slot its grab began in.
     const uint32_t index = FrameSlotIndex(timeGetTime() - start, pacing);
+    const int64_t grabStart = CaptureStats::Now();
     Grab(backend, geometry);
+    const int64_t grabEnd = CaptureStats::Now();
+    stats.grabTicks += grabEnd - grabStart;
+    ++stats.grabs;
     if (index != lastIndex) {
       int result = AviStreamWrite(g_recorder.videoStream, static_cast<int32_t>(index), 1,
                                   g_recorder.frameBuffer, g_recorder.frameBytes, kAviIfKeyframe,
                                   nullptr, nullptr);
       if (result != kAviOk) ReportWriteFailure(result);
+      stats.writeTicks += CaptureStats::Now() - grabEnd;
+      ++stats.writes;
+      stats.slots = index + 1;
     }
     lastIndex = index;
   }
+  stats.Report(backend == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
 }
 
 }  // namespace

@@ -99,6 +99,10 @@ bool OpenVideoStream(const FrameGeometry& geometry) {
   if (AviMakeCompressedStream(&g_recorder.videoStream, rawStream, &options) != kAviOk ||
       AviStreamSetFormat(g_recorder.videoStream, 0, &g_recorder.rawFormat,
                          sizeof g_recorder.rawFormat) != kAviOk) {
+    // The stream exists in the file now: it keeps the frames' own format,
+    // so the file stays whole (a video stream without frames) and the
+    // streams made after it are listed.
+    AviStreamSetFormat(rawStream, 0, &g_recorder.rawFormat, sizeof g_recorder.rawFormat);
     CloseVideoStream();
     return false;
   }

@@ -51,7 +51,11 @@ bool InitDirectDrawCapture() {
   if (g_recorder.ddraw->CreateSurface(&primary, &g_recorder.ddPrimarySurface, nullptr) != DD_OK) {
     return false;
   }
-  DDSURFACEDESC copy = SurfaceDesc(DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH, DDSCAPS_OFFSCREENPLAIN);
+  // In system memory: the copy is read by the CPU on every pass, and a
+  // video-memory surface makes each lock and DC a read-back (under Wine
+  // four times the cost of the whole grab).
+  DDSURFACEDESC copy = SurfaceDesc(DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH,
+                                   DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY);
   copy.dwHeight = static_cast<DWORD>(g_recorder.captureHeight);
   copy.dwWidth = static_cast<DWORD>(g_recorder.captureWidth);
   if (g_recorder.ddraw->CreateSurface(&copy, &g_recorder.ddCopySurface, nullptr) != DD_OK) {

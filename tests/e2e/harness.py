@@ -138,6 +138,7 @@ class Session:
 
     def _spawn(self, argv, name, env=None, cwd=None):
         out = open(os.path.join(self.logs, name + ".log"), "ab")
+        argv = [str(a) for a in argv]
         proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                 env=env or self._x_env(), cwd=cwd, start_new_session=True)
         out.close()
@@ -434,6 +435,28 @@ def decode_audio_pcm(path, rate=44100):
         raise AssertionError("cannot decode audio of %s: %s" % (path, out.stderr.decode()))
     count = len(out.stdout) // 2
     return struct.unpack("<%dh" % count, out.stdout[:count * 2])
+
+
+def zero_crossing_frequency(samples, rate=44100):
+    """Frequency of a clean tone from its rising zero crossings."""
+    rising = [i for i in range(1, len(samples)) if samples[i - 1] < 0 <= samples[i]]
+    if len(rising) < 2:
+        return 0.0
+    return (len(rising) - 1) * rate / (rising[-1] - rising[0])
+
+
+def rms(samples):
+    return math.sqrt(sum(v * v for v in samples) / len(samples)) if samples else 0.0
+
+
+def goertzel_power(samples, frequency, rate=44100):
+    """Relative power of one frequency in a window."""
+    coeff = 2 * math.cos(2 * math.pi * frequency / rate)
+    s1 = s2 = 0.0
+    for v in samples:
+        s0 = v + coeff * s1 - s2
+        s2, s1 = s1, s0
+    return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / max(len(samples), 1)
 
 
 def write_tone_wav(path, segments, rate=44100, amplitude=0.5):

@@ -15,6 +15,8 @@
 //   probe region <x> <y> <w> <h>        puts up a stand-in region frame (class and
 //                                       title "selectrecwd", a hollow 5-px band)
 //                                       and keeps it until the process is ended
+//   probe holdhotkey <mods> <vk>        registers a hotkey as another program would and
+//                                       keeps it until the process is ended
 #include <windows.h>
 
 #include <cstdio>
@@ -228,6 +230,17 @@ int RegionCommand(int x, int y, int width, int height) {
   return 0;
 }
 
+int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"probe hotkey holder", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!RegisterHotKey(window, 1, modifiers, virtualKey)) return 1;
+  printf("ready=1\n");
+  fflush(stdout);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +250,9 @@ int main(int argc, char** argv) {
   if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
   if (command == "window" && argc >= 4) return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
   if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
+  if (command == "holdhotkey" && argc >= 4) {
+    return HoldHotkeyCommand(static_cast<UINT>(atoi(argv[2])), static_cast<UINT>(atoi(argv[3])));
+  }
   if (command == "region" && argc >= 6) {
     return RegionCommand(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
   }

@@ -1,0 +1,168 @@
+"""A user records with the sound box ticked: the microphone ends up as an
+MP3 stream beside the video, carrying what was fed to it, in order, and
+ending where the video ends."""
+
+import os
+import time
+import unittest
+
+import harness
+from harness import START_ID, STOP_ID
+
+RATE = 44100
+TONE_HZ = 1000
+TONE_AMPLITUDE = 0.5
+TONE_RMS = TONE_AMPLITUDE * 32767 / 2 ** 0.5  # a full-level sine's RMS
+# Distinct tones fed in sequence, 0.5 s each, far apart for the Goertzel filter.
+SEQUENCE_HZ = [400, 700, 1000, 1300, 1600, 1900, 2200, 2500, 2800, 3100, 3400, 3700]
+SEQUENCE_STEP_S = 0.5
+WINDOW_S = 0.1
+
+
+def streams_by_type(path):
+    info = harness.streams(path)
+    return {s["codec_type"]: s for s in info["streams"]}
+
+
+class SoundRecording(harness.WineTestCase):
+    microphone = True
+
+    def start(self):
+        self.app = harness.Parvelo(self.session)
+        self.app.wait_ready()
+        return self.app
+
+    def feed(self, segments):
+        path = harness.write_tone_wav(os.path.join(self.session.root, "feed%d.wav" % time.time_ns()),
+                                      segments, RATE, TONE_AMPLITUDE)
+        return self.session.play(path)
+
+    def record(self, seconds):
+        files = self.app.record(seconds)
+        self.assertEqual(len(files), 1, files)
+        return files[0]
+
+    def test_sound_session_records_the_fed_tone_as_128_kbit_mp3(self):
+        self.feed([(TONE_HZ, 30)])
+        self.start()
+        time.sleep(1)
+        path = self.record(5)
+        kinds = streams_by_type(path)
+        audio, video = kinds["audio"], kinds["video"]
+        self.assertEqual(audio["codec_name"], "mp3")
+        self.assertEqual(int(audio["sample_rate"]), 44100)
+        self.assertEqual(audio["channels"], 2)
+        self.assertEqual(int(audio["bit_rate"]), 128000)
+        self.assertEqual(harness.decode_errors(path), "")
+        samples = harness.decode_audio_pcm(path, RATE)
+        # The tone's steady part: past any lead-in silence and the encoder's
+        # ringing at the onset, and before the end.
+        window = int(WINDOW_S * RATE)
+        loud = [i for i in range(0, len(samples) - window, window)
+                if harness.rms(samples[i:i + window]) > TONE_RMS * 0.5]
+        self.assertGreater(len(loud), 20)
+        middle = samples[loud[0] + 2 * window:loud[-1] - window]
+        self.assertAlmostEqual(harness.zero_crossing_frequency(middle, RATE), TONE_HZ, delta=5)
+        level = harness.rms(middle)
+        self.assertGreater(level, TONE_RMS * 0.7, level)
+        self.assertLess(level, TONE_RMS * 1.3, level)
+        # What players hear: the decoded sound's length.
+        audio_s, video_s = len(samples) / RATE, float(video["duration"])
+        print("audio %.3f s, video %.3f s, difference %.3f s" % (audio_s, video_s, audio_s - video_s))
+        self.assertGreaterEqual(audio_s, video_s)
+        self.assertLessEqual(audio_s, video_s + 1.5)
+
+    def test_a_sequence_of_tones_comes_out_in_order_without_gap_or_repeat(self):
+        self.feed([(f, SEQUENCE_STEP_S) for f in SEQUENCE_HZ])
+        self.start()
+        path = self.record(4)
+        samples = harness.decode_audio_pcm(path, RATE)
+        window = int(WINDOW_S * RATE)
+        heard = []
+        for start in range(0, len(samples) - window, window):
+            chunk = samples[start:start + window]
+            if harness.rms(chunk) < TONE_RMS * 0.3:
+                heard.append(None)  # silence before or after the feed
+                continue
+            powers = [harness.goertzel_power(chunk, f, RATE) for f in SEQUENCE_HZ]
+            heard.append(SEQUENCE_HZ[powers.index(max(powers))])
+        tones = [f for f in heard if f is not None]
+        self.assertGreater(len(tones), 10, heard)
+        # Collapse repeats of the same tone; what is left must be consecutive
+        # entries of the fed sequence.
+        order = [f for i, f in enumerate(tones) if i == 0 or tones[i - 1] != f]
+        indexes = [SEQUENCE_HZ.index(f) for f in order]
+        self.assertEqual(indexes, list(range(indexes[0], indexes[0] + len(indexes))), heard)
+        # No tone lasts much longer than it was fed (a repeated buffer would).
+        run = 0
+        for i, f in enumerate(tones):
+            run = run + 1 if i and tones[i - 1] == f else 1
+            self.assertLessEqual(run * WINDOW_S, SEQUENCE_STEP_S + 2 * WINDOW_S, heard)
+        # Sound is continuous: no silent window between the first and last tone.
+        first = heard.index(tones[0])
+        last = len(heard) - 1 - heard[::-1].index(tones[-1])
+        self.assertNotIn(None, heard[first:last + 1], heard)
+
+    def test_stop_within_the_first_second_keeps_the_sound_and_is_quick(self):
+        self.feed([(TONE_HZ, 30)])
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.app.wait_caption(START_ID, "开始", timeout=5)  # still the idle caption
+        time.sleep(0.4)
+        # One round trip of the probe (a Windows process start): the click
+        # and the last look at the captions each cost about that much.
+        probed = time.time()
+        self.app.caption(START_ID)
+        round_trip = time.time() - probed
+        stopped = time.time()
+        self.app.click(STOP_ID)
+        self.app.wait_caption(START_ID, harness.START_CAPTION, timeout=5)
+        took = time.time() - stopped - 2 * round_trip
+        print("stop took %.3f s (%.3f s probe round trip taken off twice)" % (took, round_trip))
+        self.assertLess(took, 0.5)
+        files = self.session.new_files(before)
+        path = os.path.join(self.session.workdir, files[0])
+        self.assertIn("audio", streams_by_type(path))
+        self.assertEqual(harness.decode_errors(path), "")
+        self.assertGreater(len(harness.decode_audio_pcm(path, RATE)), RATE // 10)
+
+    def test_two_sessions_back_to_back_each_hold_only_their_own_sound(self):
+        first_feed = self.feed([(500, 30)])
+        self.start()
+        time.sleep(1)
+        first = self.record(3)
+        harness.end_process(first_feed)
+        self.feed([(2000, 30)])
+        time.sleep(0.5)
+        second = self.record(3)
+        for path, own, other in ((first, 500, 2000), (second, 2000, 500)):
+            samples = harness.decode_audio_pcm(path, RATE)
+            window = int(WINDOW_S * RATE)
+            for start in range(0, len(samples) - window, window):
+                chunk = samples[start:start + window]
+                if harness.rms(chunk) < TONE_RMS * 0.3:
+                    continue
+                self.assertGreater(harness.goertzel_power(chunk, own, RATE),
+                                   harness.goertzel_power(chunk, other, RATE) * 10,
+                                   "%s at %.1f s" % (os.path.basename(path), start / RATE))
+
+
+class NoCaptureDevice(harness.WineTestCase):
+    microphone = False
+
+    def test_sound_box_ticked_without_a_device_records_video_only_silently(self):
+        app = harness.Parvelo(self.session)
+        state = app.wait_ready()
+        self.assertEqual(state["1009.check"], "1")
+        files = app.record(2)
+        self.assertEqual(len(files), 1)
+        kinds = streams_by_type(files[0])
+        self.assertIn("video", kinds)
+        self.assertNotIn("audio", kinds)
+        code, _ = self.session.probe("messagebox", 1000)
+        self.assertNotEqual(code, 0, "a message box appeared")
+
+
+if __name__ == "__main__":
+    unittest.main()

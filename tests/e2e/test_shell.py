@@ -1,0 +1,374 @@
+"""What a user meets: start-up, the single instance, the codec check, the
+hotkeys, the notification icon, minimising, the region frame and closing
+the dialog, driven with xdotool and the window probe."""
+
+import os
+import subprocess
+import time
+import unittest
+
+import harness
+import picture
+from harness import START_ID, STOP_ID, FULL_SCREEN_ID, SOUND_ID, POINTER_ID
+
+VK_F9, VK_F10 = 0x78, 0x79
+MOD_CONTROL = 0x0002
+FRAME_GREEN = (0, 255, 0)
+SCREENSHOTS = os.path.join(harness.REPO, "docs", "screenshots")
+
+
+def rect_of(values):
+    return tuple(int(v) for v in values["rect"].split(","))
+
+
+class ShellTestCase(harness.WineTestCase):
+
+    def start(self, **kwargs):
+        self.app = harness.Parvelo(self.session, **kwargs)
+        return self.app.wait_ready()
+
+    def frame_rect(self, timeout_ms=5000):
+        code, values = self.session.probe("window", "selectrecwd", "selectrecwd", timeout_ms)
+        return rect_of(values) if code == 0 else None
+
+    def wait_frame_gone(self, timeout=5.0):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.frame_rect(0) is None:
+                return
+            time.sleep(0.1)
+        self.fail("the region frame is still there")
+
+    def wait_recording(self):
+        self.app.wait_caption(START_ID, "0:1", timeout=8)
+
+    def new_recordings(self, before):
+        return [os.path.join(self.session.workdir, f) for f in self.session.new_files(before)
+                if f.endswith(".avi")]
+
+
+class StartUp(ShellTestCase):
+
+    def test_start_up_shows_three_ticked_boxes_the_titled_dialog_and_default_lists(self):
+        state = self.start()
+        self.assertEqual(state["title"], "Parvelov2.0")
+        self.assertEqual(state["visible"], "1")
+        for box in (SOUND_ID, FULL_SCREEN_ID, POINTER_ID):
+            self.assertEqual(state["%d.check" % box], "1", box)
+        self.assertEqual(state["1004.cursel"], "1")
+        self.assertEqual(state["1005.cursel"], "9")
+        self.assertEqual(state["1006.cursel"], "1")
+        self.assertEqual(state["1007.cursel"], "10")
+        self.assertEqual(state["1008.cursel"], "1")
+        self.assertEqual(state["1005.items"].split("|")[9], "F9")
+        for hidden in (1004, 1005, 1006, 1007, 1008):
+            self.assertEqual(state["%d.visible" % hidden], "0")
+        self.assertIsNone(self.frame_rect(0))
+
+    def test_a_second_start_exits_with_1_and_brings_the_first_back(self):
+        self.start()
+        second = self.session.start_parvelo()
+        self.assertEqual(second.wait(30), 1)
+        self.assertEqual(self.app.proc.poll(), None)  # the first one runs on
+        # Hidden in the tray, the first is found and shown again.
+        self.session.probe("sysminimize")
+        self.wait_visible("0")
+        third = self.session.start_parvelo()
+        self.assertEqual(third.wait(30), 1)
+        self.wait_visible("1")
+
+    def wait_visible(self, flag, timeout=10.0):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.app.dialog()["visible"] == flag:
+                return
+            time.sleep(0.1)
+        self.fail("dialog visibility never became %s" % flag)
+
+    def test_without_the_codec_library_the_message_shows_and_it_exits_with_1(self):
+        app = harness.Parvelo(self.session, with_codec=False)
+        self.assertEqual(app.messagebox(), "当前目录下找不到 x264vfw.dll")
+        self.assertEqual(app.exit_code(), 1)
+        code, values = self.session.probe("dialog", 0)
+        self.assertTrue(code != 0 or values.get("visible") == "0")
+
+    def test_the_manifest_declares_dpi_awareness_and_common_controls_6(self):
+        with open(os.path.join(harness.WIN32_BUILD, "parvelo.exe"), "rb") as f:
+            exe = f.read()
+        self.assertIn(b"<dpiAware", exe)
+        self.assertIn(b">true</dpiAware>", exe)
+        self.assertIn(b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', exe)
+
+
+class Hotkeys(ShellTestCase):
+
+    def focus_other_wine_program(self):
+        self.session.start_wine("notepad", name="notepad")
+        subprocess.run(["xdotool", "search", "--sync", "--name", "Notepad", "windowactivate", "--sync"],
+                       env=self.session._x_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+        time.sleep(0.5)
+
+    def test_ctrl_f9_and_ctrl_f10_record_while_another_program_has_the_focus(self):
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.focus_other_wine_program()
+        self.session.xdotool("key", "ctrl+F9")
+        self.wait_recording()
+        self.session.xdotool("key", "ctrl+F10")
+        self.app.wait_idle()
+        self.assertEqual(len(self.new_recordings(before)), 1)
+
+    def test_hotkeys_work_while_the_dialog_is_hidden(self):
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.session.probe("sysminimize")
+        self.focus_other_wine_program()
+        self.session.xdotool("key", "ctrl+F9")
+        self.wait_recording()
+        self.assertEqual(self.app.dialog()["visible"], "0")
+        self.session.xdotool("key", "ctrl+F10")
+        self.app.wait_idle()
+        self.assertEqual(len(self.new_recordings(before)), 1)
+
+    def test_a_taken_default_combination_gives_the_message_and_an_empty_key_box(self):
+        self.session.start_wine(os.path.join(harness.WIN32_BUILD, "probe.exe"),
+                                ["holdhotkey", MOD_CONTROL, VK_F9], name="holder")
+        time.sleep(2)
+        app = harness.Parvelo(self.session)
+        self.assertEqual(app.messagebox(), "热键注册失败：该组合键已被占用")
+        state = app.wait_ready()
+        self.assertEqual(state["1005.cursel"], "0")
+        self.assertEqual(state["1007.cursel"], "10")  # the stop hotkey is unaffected
+
+    def test_hotkey_selections_behave_as_a_user_expects(self):
+        self.start()
+        # The stop hotkey set to the start hotkey's combination fails.
+        self.session.probe("select", 1007, 9)
+        self.assertEqual(self.app.messagebox(), "热键注册失败：该组合键已被占用")
+        self.assertEqual(self.app.dialog()["1007.cursel"], "0")
+        # Key index 0 unregisters the start hotkey without a message...
+        self.session.probe("select", 1005, 0)
+        code, _ = self.session.probe("messagebox", 1500)
+        self.assertNotEqual(code, 0)
+        self.focus_other_wine_program()
+        self.session.xdotool("key", "ctrl+F9")
+        time.sleep(1.5)
+        self.assertEqual(self.app.caption(START_ID), "开始")
+        # ...and choosing Ctrl+F9 again registers it again.
+        self.session.probe("select", 1005, 9)
+        code, _ = self.session.probe("messagebox", 1500)
+        self.assertNotEqual(code, 0)
+        self.focus_other_wine_program()
+        self.session.xdotool("key", "ctrl+F9")
+        self.wait_recording()
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+
+
+class TrayAndWindow(ShellTestCase):
+
+    def tray_window(self):
+        out = subprocess.run(["xdotool", "search", "--sync", "--name", "Wine System Tray"],
+                             env=self.session._x_env(), stdout=subprocess.PIPE, timeout=30)
+        window = out.stdout.decode().split()[0]
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                                  env=self.session._x_env(), stdout=subprocess.PIPE, timeout=30)
+        values = dict(line.split("=") for line in geometry.stdout.decode().split())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def tray_icon_pixels(self):
+        x, y, w, h = self.tray_window()
+        path = os.path.join(self.session.logs, "tray%d.png" % time.time_ns())
+        self.session.screenshot(path)
+        out = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (h, h, x, y), "-depth", "8",
+                              "rgb:-"], stdout=subprocess.PIPE, check=True, timeout=30).stdout
+        return out
+
+    def test_minimise_hides_and_a_tray_click_brings_the_dialog_back(self):
+        self.start()
+        self.session.probe("sysminimize")
+        time.sleep(1)
+        self.assertEqual(self.app.dialog()["visible"], "0")
+        x, y, w, h = self.tray_window()
+        self.session.xdotool("mousemove", "--sync", x + h // 2, y + h // 2, "click", "1")
+        deadline = time.time() + 10
+        while self.app.dialog()["visible"] != "1":
+            self.assertLess(time.time(), deadline, "the dialog did not come back")
+            time.sleep(0.2)
+
+    def test_the_tray_shows_the_recording_icon_while_recording(self):
+        self.start()
+        idle = self.tray_icon_pixels()
+        self.app.click(START_ID)
+        self.wait_recording()
+        recording = self.tray_icon_pixels()
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        time.sleep(0.5)
+        after = self.tray_icon_pixels()
+        self.assertNotEqual(idle, recording)
+        self.assertEqual(idle, after)
+
+    def test_closing_the_dialog_during_a_recording_leaves_a_complete_file(self):
+        picture.show(self.session)
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.wait_recording()
+        time.sleep(1)
+        self.session.probe("close")
+        self.assertEqual(self.app.exit_code(30), 0)
+        files = self.new_recordings(before)
+        self.assertEqual(len(files), 1)
+        self.assertEqual(harness.decode_errors(files[0]), "")
+        info = harness.streams(files[0])
+        self.assertGreater(float(info["format"]["duration"]), 1.0)
+
+    def test_escape_during_a_recording_also_finishes_the_file(self):
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.wait_recording()
+        x0, y0, x1, y1 = rect_of(self.app.dialog())
+        self.session.xdotool("mousemove", "--sync", (x0 + x1) // 2, y0 + 10, "click", "1")
+        self.session.xdotool("key", "Escape")
+        self.assertEqual(self.app.exit_code(30), 0)
+        files = self.new_recordings(before)
+        self.assertEqual(len(files), 1)
+        self.assertEqual(harness.decode_errors(files[0]), "")
+
+
+class RegionFrame(ShellTestCase):
+
+    def clear_full_screen(self):
+        self.app.click(FULL_SCREEN_ID)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            rect = self.frame_rect(0)
+            if rect:
+                return rect
+            time.sleep(0.1)
+        self.fail("no region frame appeared")
+
+    def drag(self, x0, y0, x1, y1):
+        self.session.xdotool("mousemove", "--sync", x0, y0)
+        time.sleep(0.1)
+        self.session.xdotool("mousedown", "1")
+        for step in range(1, 11):
+            self.session.xdotool("mousemove", "--sync", x0 + (x1 - x0) * step // 10,
+                                 y0 + (y1 - y0) * step // 10)
+            time.sleep(0.03)
+        time.sleep(0.1)
+        self.session.xdotool("mouseup", "1")
+        time.sleep(0.3)
+
+    def test_clearing_full_screen_shows_a_see_through_green_outline(self):
+        self.start()
+        self.assertEqual(self.clear_full_screen(), (100, 100, 700, 500))
+        time.sleep(0.5)
+        shot = os.path.join(self.session.logs, "frame.png")
+        self.session.screenshot(shot)
+
+        def at(x, y):
+            out = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "rgb:-"],
+                                 stdout=subprocess.PIPE, check=True).stdout
+            return tuple(out[:3])
+        for x, y in ((100, 300), (104, 300), (695, 300), (699, 300), (400, 100), (400, 499)):
+            self.assertEqual(at(x, y), FRAME_GREEN, (x, y))
+        for x, y in ((105, 300), (694, 300), (400, 105), (400, 300)):
+            self.assertNotEqual(at(x, y), FRAME_GREEN, (x, y))
+        code, values = self.session.probe("window", "selectrecwd", "selectrecwd", 1000)
+        self.assertTrue(int(values["exstyle"], 16) & 0x8)  # topmost
+
+    def test_clicking_the_box_twice_quickly_never_leaves_two_frames(self):
+        self.start()
+        self.clear_full_screen()
+        self.app.click(FULL_SCREEN_ID)
+        self.app.click(FULL_SCREEN_ID)
+        time.sleep(1)
+        frames = subprocess.run(["xdotool", "search", "--name", "^selectrecwd$"],
+                                env=self.session._x_env(), stdout=subprocess.PIPE).stdout.split()
+        self.assertLessEqual(len(frames), 1)
+
+    def test_edges_follow_drags_within_their_limits(self):
+        self.start()
+        self.clear_full_screen()
+        self.drag(697, 300, 800, 300)   # right edge out
+        self.assertEqual(self.frame_rect(), (100, 100, 805, 500))
+        self.drag(300, 497, 300, 600)   # bottom edge down
+        self.assertEqual(self.frame_rect(), (100, 100, 805, 605))
+        self.drag(102, 300, 50, 300)    # left edge out
+        self.assertEqual(self.frame_rect(), (50, 100, 805, 605))
+        self.drag(300, 102, 300, 60)    # top edge up
+        self.assertEqual(self.frame_rect(), (50, 60, 805, 605))
+        self.drag(802, 300, 20, 300)    # right edge past the left one: stops at 26 px
+        left, top, right, bottom = self.frame_rect()
+        self.assertGreaterEqual(right - left, 26)
+        self.assertLess(right - left, 80)
+
+    def test_a_recording_covers_the_inside_and_freezes_the_frame_until_stop(self):
+        picture.show(self.session)
+        self.start()
+        self.clear_full_screen()
+        self.drag(697, 300, 750, 300)  # outer (100,100)-(755,500): inside 645 x 390 -> 644 x 390
+        self.assertEqual(self.frame_rect(), (100, 100, 755, 500))
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.wait_recording()
+        self.drag(752, 300, 900, 300)
+        self.assertEqual(self.frame_rect(), (100, 100, 755, 500))  # frozen
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        self.drag(752, 300, 900, 300)
+        self.assertEqual(self.frame_rect(), (100, 100, 905, 500))  # follows again
+        path = self.new_recordings(before)[0]
+        info = [s for s in harness.streams(path)["streams"] if s["codec_type"] == "video"][0]
+        self.assertEqual((info["width"], info["height"]), (644, 390))
+        rgb = harness.decode_rgb_frame(path, 3, 644, 390)
+        for x, y, colour in picture.block_centres():
+            fx, fy = x - 105, y - 105
+            if 0 <= fx < 644 and 0 <= fy < 390:
+                self.assertTrue(harness.close_to(harness.pixel(rgb, 644, fx, fy), colour, 40))
+
+    def test_ticking_the_box_removes_the_frame_and_clearing_makes_a_new_one(self):
+        self.start()
+        self.clear_full_screen()
+        self.drag(697, 300, 800, 300)
+        self.app.click(FULL_SCREEN_ID)
+        self.wait_frame_gone()
+        self.assertEqual(self.clear_full_screen(), (100, 100, 700, 500))
+
+
+class ReadmeScreenshots(ShellTestCase):
+
+    def crop_dialog(self, name):
+        x0, y0, x1, y1 = rect_of(self.app.dialog())
+        shot = os.path.join(self.session.logs, name)
+        self.session.screenshot(shot)
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0), "+repage",
+                        os.path.join(SCREENSHOTS, name)], check=True)
+
+    def test_screenshots_of_the_dialog_and_the_region_frame_for_the_readme(self):
+        picture.show(self.session)
+        self.start()
+        time.sleep(0.5)
+        self.crop_dialog("dialog-idle.png")
+        self.app.click(START_ID)
+        self.app.wait_caption(START_ID, "0:2", timeout=8)
+        self.crop_dialog("dialog-recording.png")
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        self.app.click(FULL_SCREEN_ID)
+        time.sleep(1)
+        shot = os.path.join(self.session.logs, "region.png")
+        self.session.screenshot(shot)
+        subprocess.run(["convert", shot, "-resize", "50%", os.path.join(SCREENSHOTS, "region-frame.png")],
+                       check=True)
+        for name in ("dialog-idle.png", "dialog-recording.png", "region-frame.png"):
+            self.assertGreater(os.path.getsize(os.path.join(SCREENSHOTS, name)), 1000)
+
+
+if __name__ == "__main__":
+    unittest.main()

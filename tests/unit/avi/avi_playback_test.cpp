@@ -1,0 +1,168 @@
+// Files from the writer as ffmpeg plays them: real H.264 and MP3, several
+// RIFF parts, and files cut short by a crash or a full disk.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "avi_test_support.h"
+
+namespace avitest {
+namespace {
+
+// Past the first part's header room, a few seconds of the test clip each.
+constexpr uint64_t kSmallPartLimitBytes = 160 * 1024;
+constexpr uint32_t kRefreshMs = 500;
+constexpr int kDropEvery = 6;
+
+AviFileOptions SmallParts(std::shared_ptr<MemoryIo> io = nullptr) {
+  AviFileOptions options;
+  options.riffPartLimitBytes = kSmallPartLimitBytes;
+  options.headerRefreshMs = kRefreshMs;
+  options.io = io;
+  return options;
+}
+
+// What a file cut off after `cut` bytes written must still play: the video
+// frames written before the last header refresh known to have finished, as
+// the next one had begun.
+size_t FramesSafeAt(const MemoryIo& io, const std::vector<uint64_t>& frameEnds, uint64_t cut) {
+  const std::vector<uint64_t> refreshes = io.WriteStarts(true);
+  const auto next = std::upper_bound(refreshes.begin(), refreshes.end(), cut);
+  if (next - refreshes.begin() < 2) return 0;
+  return std::upper_bound(frameEnds.begin(), frameEnds.end(), *(next - 2)) - frameEnds.begin();
+}
+
+// The file's own indexes list at least `safeFrames` video frames and point at
+// whole chunks of their ids and sizes; it plays without a decoding error, its
+// video the first frames written, at their positions.
+void ExpectPlaysPrefix(const std::string& path, const Recording& recording, size_t safeFrames,
+                       size_t* audioPackets = nullptr) {
+  const Bytes file = ReadFile(path);
+  const auto index = ReadOdmlIndex(file, ParseRiff(file, true));
+  ASSERT_EQ(index.size(), 2u);
+  EXPECT_GE(index[0].size(), safeFrames);
+  for (const auto& stream : index) {
+    for (const IndexEntry& entry : stream) {
+      ASSERT_LE(entry.data + entry.size, file.size());
+      EXPECT_EQ(U32(file, entry.data - 8), entry.id);
+      EXPECT_EQ(U32(file, entry.data - 4), entry.size);
+    }
+  }
+  const Probe probe = ProbeFile(path);
+  EXPECT_EQ(probe.streams, "h264,mp3");
+  EXPECT_EQ(probe.decodeMessages, "");
+  EXPECT_GE(probe.videoDts.size(), safeFrames);
+  ASSERT_LE(probe.videoDts.size(), recording.positions.size());
+  EXPECT_TRUE(
+      std::equal(probe.videoDts.begin(), probe.videoDts.end(), recording.positions.begin()));
+  if (audioPackets != nullptr) *audioPackets = probe.audioPackets;
+}
+
+TEST(avi_playback, RealPayloadsPlayWithEveryFrameAtItsTime) {
+  const struct {
+    uint64_t partLimitBytes;
+    int frames, dropEvery;
+    size_t parts;
+  } cases[] = {{kAviDefaultRiffPartLimitBytes, 60, 0, 1},
+               {kAviDefaultRiffPartLimitBytes, 60, 4, 1},
+               {kSmallPartLimitBytes, 300, 5, 3}};
+  const std::string path = TempPath("play.avi");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.frames * 100 + c.dropEvery);
+    AviFileOptions options;
+    options.riffPartLimitBytes = c.partLimitBytes;
+    const Recording recording = Record(path, options, c.frames, c.dropEvery);
+    ASSERT_EQ(recording.result, kAviOk);
+    EXPECT_EQ(ParseRiff(ReadFile(path)).kids.size(), c.parts);
+    size_t audioPackets = 0;
+    ExpectPlaysPrefix(path, recording, recording.positions.size(), &audioPackets);
+    EXPECT_EQ(audioPackets, recording.mp3Frames);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(avi_playback, FileCutAfterAnyByteWrittenPlaysUpToTheLastRefresh) {
+  constexpr int kEvenCuts = 12;
+  constexpr size_t kWritesOfOneRefresh = 8;
+  auto io = std::make_shared<MemoryIo>();
+  std::vector<uint64_t> frameEnds;
+  const Recording recording =
+      Record("", SmallParts(io), 150, kDropEvery, [&] { frameEnds.push_back(io->BytesWritten()); });
+  ASSERT_EQ(recording.result, kAviOk);
+  // Cuts spread over the data, inside the last write before each header
+  // refresh (indexes, a part's end), and between the writes of one refresh.
+  std::vector<uint64_t> cuts;
+  for (int i = 0; i < kEvenCuts; ++i) {
+    cuts.push_back(frameEnds[0] + (io->BytesWritten() - frameEnds[0]) * i / kEvenCuts);
+  }
+  const std::vector<uint64_t> refreshes = io->WriteStarts(true), writes = io->WriteStarts(false);
+  for (uint64_t refresh : refreshes) {
+    const auto start = std::lower_bound(writes.begin(), writes.end(), refresh);
+    if (refresh > frameEnds[0]) cuts.push_back((*(start - 1) + refresh) / 2);
+  }
+  const auto middle =
+      std::lower_bound(writes.begin(), writes.end(), refreshes[refreshes.size() / 2]);
+  cuts.insert(cuts.end(), middle, middle + kWritesOfOneRefresh);
+  const std::string path = TempPath("cut.avi");
+  for (uint64_t cut : cuts) {
+    SCOPED_TRACE(cut);
+    WriteFile(path, io->Replay(cut));
+    ExpectPlaysPrefix(path, recording, FramesSafeAt(*io, frameEnds, cut));
+  }
+  std::remove(path.c_str());
+}
+
+TEST(avi_playback, WriterKilledMidRecordingLeavesAPlayableFile) {
+  constexpr int kFramesBeforeKill = 100;
+  constexpr int kMaxFrames = 3000;  // bounds the child should the kill never come
+  constexpr int kFramesPerRefresh = kRefreshMs * kVideoFps / 1000 + 1;
+  const std::string path = TempPath("killed.avi");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int written = 0;
+    Record(path, SmallParts(), kMaxFrames, kDropEvery, [&] {
+      if (++written == kFramesBeforeKill && write(ready[1], "k", 1) != 1) _exit(1);
+    });
+    _exit(0);
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  close(ready[0]);
+  // Positions as the child wrote them, from a recording of the same frames.
+  const Recording same =
+      Record("", SmallParts(std::make_shared<MemoryIo>()), kMaxFrames / 10, kDropEvery);
+  ExpectPlaysPrefix(path, same, kFramesBeforeKill - 2 * kFramesPerRefresh);
+  std::remove(path.c_str());
+}
+
+TEST(avi_playback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
+  const std::string path = TempPath("full.avi");
+  // The disk fills up in the first part, in the second, and in the third.
+  for (uint64_t capacityBytes : {150 * 1024, 250 * 1024, 340 * 1024}) {
+    SCOPED_TRACE(capacityBytes);
+    auto io = std::make_shared<MemoryIo>();
+    io->capacityBytes = capacityBytes;
+    std::vector<uint64_t> frameEnds;
+    const Recording recording = Record("", SmallParts(io), 250, kDropEvery,
+                                       [&] { frameEnds.push_back(io->BytesWritten()); });
+    EXPECT_EQ(recording.result, kAviErrorWrite);
+    EXPECT_EQ(recording.writesOkAfterFailure, 0);
+    WriteFile(path, io->file);
+    ExpectPlaysPrefix(path, recording, FramesSafeAt(*io, frameEnds, io->BytesWritten()));
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace avitest
