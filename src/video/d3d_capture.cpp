@@ -24,6 +24,17 @@ constexpr int kTestGrabs = 2;
 // The screen size of the display mode, in surface pixels.
 PixelRect screenBounds = {};
 
+// The device's window: a hidden window of its own, made on this thread.
+// The device never presents, so any window serves, and under Wine a device
+// on the dialog's window takes over the dialog's drawing (its buttons
+// stopped updating for the rest of the process).
+HWND deviceWindow = nullptr;
+
+void DestroyDeviceWindow() {
+  if (deviceWindow) DestroyWindow(deviceWindow);
+  deviceWindow = nullptr;
+}
+
 IDirect3D9* CreateDirect3D() {
   // Loaded by name, so the program starts on a system without Direct3D 9.
   HMODULE library = LoadLibraryA("d3d9.dll");
@@ -42,7 +53,7 @@ D3DPRESENT_PARAMETERS PresentationParameters(D3DFORMAT depthStencil) {
   p.MultiSampleType = D3DMULTISAMPLE_NONE;
   p.MultiSampleQuality = 0;
   p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.hDeviceWindow = g_recorder.mainWindow;
+  p.hDeviceWindow = deviceWindow;
   p.Windowed = TRUE;
   p.EnableAutoDepthStencil = TRUE;
   p.AutoDepthStencilFormat = depthStencil;
@@ -74,14 +85,16 @@ bool InitDirect3DCapture() {
   D3DCAPS9 caps = {};
   direct3D.Get()->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps);
   DWORD behaviour = VertexProcessingFlags(caps.DevCaps);
+  deviceWindow = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, kBackBufferWidthPx,
+                                 kBackBufferHeightPx, nullptr, nullptr, nullptr, nullptr);
   for (uint32_t depthStencil : kDepthStencilFormats) {
     D3DPRESENT_PARAMETERS parameters = PresentationParameters(static_cast<D3DFORMAT>(depthStencil));
-    if (SUCCEEDED(direct3D.Get()->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
-                                               g_recorder.mainWindow, behaviour, &parameters,
-                                               &g_recorder.d3dDevice))) {
+    if (SUCCEEDED(direct3D.Get()->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, deviceWindow,
+                                               behaviour, &parameters, &g_recorder.d3dDevice))) {
       return true;  // the device keeps its own reference to Direct3D
     }
   }
+  DestroyDeviceWindow();
   return false;
 }
 
@@ -127,4 +140,5 @@ void ReleaseDirect3D() {
   g_recorder.d3dSurface = nullptr;
   if (g_recorder.d3dDevice) g_recorder.d3dDevice->Release();
   g_recorder.d3dDevice = nullptr;
+  DestroyDeviceWindow();
 }

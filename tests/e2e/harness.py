@@ -31,10 +31,10 @@ WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD", os.path.join(REPO, "build", 
 NATIVE_BUILD = os.environ.get("PARVELO_NATIVE_BUILD", os.path.join(REPO, "build", "native"))
 PREFIX = os.environ.get("PARVELO_WINEPREFIX", os.path.join(NATIVE_BUILD, "wineprefix"))
 
-# Fonts: the dialog asks for "宋体" (SimSun); Wine maps it to the Debian
-# font that has the glyphs.
+# Fonts: the dialog asks for "宋体" (SimSun); Wine maps it to Debian's Ming
+# face, which has SimSun's metrics, so dialog units come out as on Windows.
 FONT_REPLACEMENTS = ("宋体", "SimSun", "NSimSun", "新宋体", "Microsoft YaHei", "SimHei")
-FONT_TARGET = "WenQuanYi Zen Hei"
+FONT_TARGET = "AR PL UMing CN"
 
 WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
@@ -65,7 +65,10 @@ def prepare_prefix():
     with open(PREFIX + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         stamp = os.path.join(PREFIX, ".parvelo-ready")
-        if os.path.exists(stamp):
+        # The stamp names what the prefix was made with; anything else is
+        # made again.
+        made_with = "fonts=%s\n" % FONT_TARGET
+        if os.path.exists(stamp) and open(stamp).read() == made_with:
             return
         shutil.rmtree(PREFIX, ignore_errors=True)
         env = wine_env()
@@ -82,7 +85,8 @@ def prepare_prefix():
         subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=True)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-        open(stamp, "w").close()
+        with open(stamp, "w") as f:
+            f.write(made_with)
 
 
 def end_process(proc):
@@ -297,7 +301,8 @@ class Parvelo:
         deadline = time.time() + timeout
         while True:
             state = self.dialog()
-            if state.get("title") == TITLE and state.get("1008.cursel") == "1":
+            if state.get("title") == TITLE and state.get("1008.cursel") == "1" and \
+                    state.get("visible") == "1":
                 return state
             if time.time() > deadline:
                 raise AssertionError("dialog never finished initialising: %r" % state)
