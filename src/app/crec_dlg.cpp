@@ -50,11 +50,18 @@ void SelectListEntry(HWND dialog, int listId, int index) {
 void RegisterHotkeyFromLists(HWND dialog, const char* atomName, int modifierList, int keyList) {
   int id = GlobalAddAtomA(atomName);
   UnregisterHotKey(dialog, id);
-  auto choice = HotkeyForSelection(ListSelection(dialog, modifierList), ListSelection(dialog, keyList));
+  auto choice =
+      HotkeyForSelection(ListSelection(dialog, modifierList), ListSelection(dialog, keyList));
   if (!choice) return;
   if (!RegisterHotKey(dialog, id, choice->modifiers, choice->virtualKey)) {
     SelectListEntry(dialog, keyList, 0);
-    MessageBoxOk(/* 热键注册失败：该组合键已被占用 */ UnscrambleLetters<'D', 'C', 'C', 'L', 'E', 'N', 'C', 'P', 'H', 'Q', 'J', 'F', 'C', 'E', 'F', 'O', 'J', 'K', 'E', 'E', 'A', 'L', 'D', 'P', 'D', 'K', 'A', 'U', 'J', 'H', 'F', 'N', 'J', 'B', 'E', 'H', 'F', 'D', 'B', 'G', 'J', 'A', 'G', 'X', 'G', 'S', 'E', 'S', 'J', 'N', 'E', 'R', 'C', 'W', 'J', 'V', 'F', 'N', 'G', 'I', 'J', 'I', 'H', 'D', 'D', 'Z', 'E', 'A', 'A', 'F', 'I', 'Y', 'E', 'F', 'A', 'T', 'I', 'Q', 'F', 'W', 'H', 'Y', 'C', 'D', 'G', 'D', 'I', 'G', 'C', 'J'>());
+    MessageBoxOk(/* 热键注册失败：该组合键已被占用 */ UnscrambleLetters<
+                 'D', 'C', 'C', 'L', 'E', 'N', 'C', 'P', 'H', 'Q', 'J', 'F', 'C', 'E', 'F', 'O',
+                 'J', 'K', 'E', 'E', 'A', 'L', 'D', 'P', 'D', 'K', 'A', 'U', 'J', 'H', 'F', 'N',
+                 'J', 'B', 'E', 'H', 'F', 'D', 'B', 'G', 'J', 'A', 'G', 'X', 'G', 'S', 'E', 'S',
+                 'J', 'N', 'E', 'R', 'C', 'W', 'J', 'V', 'F', 'N', 'G', 'I', 'J', 'I', 'H', 'D',
+                 'D', 'Z', 'E', 'A', 'A', 'F', 'I', 'Y', 'E', 'F', 'A', 'T', 'I', 'Q', 'F', 'W',
+                 'H', 'Y', 'C', 'D', 'G', 'D', 'I', 'G', 'C', 'J'>());
   }
 }
 
@@ -74,9 +81,9 @@ struct CrecDlgTable {
       message_table::Message<D, &D::OnRecordingNotice>(WM_RECORDING_NOTICE),
       message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
       message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
-                                                        IDC_START_KEY),
+                                                         IDC_START_KEY),
       message_table::Command<D, &D::RegisterStopHotkey>(CBN_SELCHANGE, IDC_STOP_MODIFIER,
-                                                       IDC_STOP_KEY),
+                                                        IDC_STOP_KEY),
   };
 };
 
@@ -115,7 +122,12 @@ BOOL CrecDlg::OnInitDialog() {
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   if (_access(kCodecLibrary, kExistenceMode) != 0) {
-    MessageBoxOk(/* 当前目录下找不到 x264vfw.dll */ UnscrambleLetters<'D', 'E', 'B', 'R', 'A', 'I', 'G', 'Y', 'D', 'A', 'F', 'Y', 'C', 'U', 'I', 'U', 'D', 'V', 'C', 'A', 'B', 'R', 'C', 'E', 'J', 'I', 'D', 'E', 'G', 'X', 'J', 'Q', 'F', 'G', 'G', 'B', 'E', 'C', 'C', 'Z', 'H', 'O', 'C', 'A', 'A', 'A', 'A', 'T', 'A', 'U', 'I', 'T', 'F', 'J', 'B', 'O', 'C', 'K', 'I', 'V', 'F', 'O', 'D', 'V', 'G', 'V', 'J', 'Q', 'J', 'V', 'A', 'M'>());
+    MessageBoxOk(/* 当前目录下找不到 x264vfw.dll */ UnscrambleLetters<
+                 'D', 'E', 'B', 'R', 'A', 'I', 'G', 'Y', 'D', 'A', 'F', 'Y', 'C', 'U', 'I', 'U',
+                 'D', 'V', 'C', 'A', 'B', 'R', 'C', 'E', 'J', 'I', 'D', 'E', 'G', 'X', 'J', 'Q',
+                 'F', 'G', 'G', 'B', 'E', 'C', 'C', 'Z', 'H', 'O', 'C', 'A', 'A', 'A', 'A', 'T',
+                 'A', 'U', 'I', 'T', 'F', 'J', 'B', 'O', 'C', 'K', 'I', 'V', 'F', 'O', 'D', 'V',
+                 'G', 'V', 'J', 'Q', 'J', 'V', 'A', 'M'>());
     std::exit(kExitCodecMissing);
   }
 
@@ -139,7 +151,8 @@ void CrecDlg::FillLists() {
   std::wstring none = Widen(/* 无 */ UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F'>());
   for (int list : {IDC_START_MODIFIER, IDC_STOP_MODIFIER}) {
     InsertListEntry(dialog, list, 0, none);
-    for (int i = 1; i < kModifierEntries; ++i) InsertListEntry(dialog, list, i, kModifierLabels[i - 1]);
+    for (int i = 1; i < kModifierEntries; ++i)
+      InsertListEntry(dialog, list, i, kModifierLabels[i - 1]);
   }
   for (int list : {IDC_START_KEY, IDC_STOP_KEY}) {
     InsertListEntry(dialog, list, 0, none);
@@ -152,15 +165,22 @@ void CrecDlg::FillLists() {
   SelectListEntry(dialog, IDC_STOP_MODIFIER, kDefaultStopModifier);
   SelectListEntry(dialog, IDC_STOP_KEY, kDefaultStopKey);
 
-  InsertListEntry(dialog, IDC_FRAME_RATE, 0, Widen(/* 低 */ UnscrambleLetters<'D', 'F', 'H', 'I', 'E', 'W'>()));
-  InsertListEntry(dialog, IDC_FRAME_RATE, 1, Widen(/* 中 */ UnscrambleLetters<'D', 'F', 'H', 'F', 'A', 'F'>()));
-  InsertListEntry(dialog, IDC_FRAME_RATE, 2, Widen(/* 高 */ UnscrambleLetters<'D', 'Q', 'B', 'F', 'G', 'I'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 0,
+                  Widen(/* 低 */ UnscrambleLetters<'D', 'F', 'H', 'I', 'E', 'W'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 1,
+                  Widen(/* 中 */ UnscrambleLetters<'D', 'F', 'H', 'F', 'A', 'F'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 2,
+                  Widen(/* 高 */ UnscrambleLetters<'D', 'Q', 'B', 'F', 'G', 'I'>()));
   SelectListEntry(dialog, IDC_FRAME_RATE, kDefaultFrameRateEntry);
 }
 
-void CrecDlg::StartRecording() { ::StartRecording(g_recorder, *this); }
+void CrecDlg::StartRecording() {
+  ::StartRecording(g_recorder, *this);
+}
 
-void CrecDlg::StopRecording() { ::StopRecording(g_recorder, *this); }
+void CrecDlg::StopRecording() {
+  ::StopRecording(g_recorder, *this);
+}
 
 void CrecDlg::RegisterStartHotkey() {
   RegisterHotkeyFromLists(Window(), kStartHotkeyAtom, IDC_START_MODIFIER, IDC_START_KEY);
@@ -188,15 +208,39 @@ MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
       // as Stop does, then say why.
       StopRecording();
       // "录像文件写入失败（磁盘已满？），录制已停止"
-      MessageBoxOk(UnscrambleLetters<'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W', 'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W', 'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V', 'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q', 'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P', 'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P', 'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B', 'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>());
+      MessageBoxOk(UnscrambleLetters<
+                   'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W',
+                   'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W',
+                   'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V',
+                   'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q',
+                   'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P',
+                   'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P',
+                   'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B',
+                   'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>());
       break;
     case RecordingNotice::kNoCodec:
       // "无法加载视频编码器，本次录制没有画面"
-      MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'M', 'G', 'T', 'A', 'D', 'G', 'E', 'C', 'Y', 'C', 'X', 'F', 'Z', 'J', 'J', 'F', 'G', 'G', 'P', 'H', 'M', 'F', 'A', 'F', 'Z', 'G', 'P', 'H', 'M', 'I', 'Y', 'H', 'W', 'J', 'J', 'B', 'R', 'D', 'S', 'G', 'A', 'E', 'F', 'F', 'O', 'J', 'V', 'C', 'C', 'D', 'F', 'G', 'F', 'H', 'M', 'A', 'O', 'F', 'I', 'A', 'L', 'J', 'J', 'A', 'H', 'C', 'U', 'A', 'S', 'H', 'H', 'A', 'B', 'H', 'F', 'E', 'Z', 'A', 'J', 'I', 'H', 'F', 'W', 'B', 'W', 'G', 'T', 'B', 'T', 'F', 'M', 'E', 'K', 'I', 'Y'>());
+      MessageBoxOk(
+          UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'M',
+                            'G', 'T', 'A', 'D', 'G', 'E', 'C', 'Y', 'C', 'X', 'F', 'Z', 'J', 'J',
+                            'F', 'G', 'G', 'P', 'H', 'M', 'F', 'A', 'F', 'Z', 'G', 'P', 'H', 'M',
+                            'I', 'Y', 'H', 'W', 'J', 'J', 'B', 'R', 'D', 'S', 'G', 'A', 'E', 'F',
+                            'F', 'O', 'J', 'V', 'C', 'C', 'D', 'F', 'G', 'F', 'H', 'M', 'A', 'O',
+                            'F', 'I', 'A', 'L', 'J', 'J', 'A', 'H', 'C', 'U', 'A', 'S', 'H', 'H',
+                            'A', 'B', 'H', 'F', 'E', 'Z', 'A', 'J', 'I', 'H', 'F', 'W', 'B', 'W',
+                            'G', 'T', 'B', 'T', 'F', 'M', 'E', 'K', 'I', 'Y'>());
       break;
     case RecordingNotice::kAudioBusy:
       // "上一次录音尚未结束，本次录制没有声音"
-      MessageBoxOk(UnscrambleLetters<'D', 'F', 'H', 'F', 'B', 'I', 'H', 'D', 'I', 'S', 'C', 'L', 'F', 'L', 'E', 'J', 'E', 'X', 'C', 'R', 'D', 'A', 'D', 'G', 'H', 'I', 'E', 'J', 'C', 'N', 'I', 'B', 'G', 'R', 'D', 'E', 'B', 'B', 'F', 'M', 'A', 'Z', 'C', 'S', 'J', 'O', 'D', 'Y', 'I', 'M', 'G', 'F', 'C', 'J', 'F', 'T', 'C', 'F', 'C', 'Q', 'J', 'J', 'I', 'B', 'D', 'T', 'C', 'S', 'G', 'U', 'B', 'I', 'J', 'C', 'F', 'F', 'C', 'X', 'I', 'L', 'B', 'W', 'J', 'T', 'D', 'N', 'I', 'X', 'D', 'W', 'C', 'Q', 'A', 'E', 'A', 'C', 'D', 'V', 'F', 'K', 'B', 'S', 'E', 'H', 'B', 'W', 'I', 'Q'>());
+      MessageBoxOk(
+          UnscrambleLetters<'D', 'F', 'H', 'F', 'B', 'I', 'H', 'D', 'I', 'S', 'C', 'L', 'F', 'L',
+                            'E', 'J', 'E', 'X', 'C', 'R', 'D', 'A', 'D', 'G', 'H', 'I', 'E', 'J',
+                            'C', 'N', 'I', 'B', 'G', 'R', 'D', 'E', 'B', 'B', 'F', 'M', 'A', 'Z',
+                            'C', 'S', 'J', 'O', 'D', 'Y', 'I', 'M', 'G', 'F', 'C', 'J', 'F', 'T',
+                            'C', 'F', 'C', 'Q', 'J', 'J', 'I', 'B', 'D', 'T', 'C', 'S', 'G', 'U',
+                            'B', 'I', 'J', 'C', 'F', 'F', 'C', 'X', 'I', 'L', 'B', 'W', 'J', 'T',
+                            'D', 'N', 'I', 'X', 'D', 'W', 'C', 'Q', 'A', 'E', 'A', 'C', 'D', 'V',
+                            'F', 'K', 'B', 'S', 'E', 'H', 'B', 'W', 'I', 'Q'>());
       break;
   }
   return 0;
@@ -214,8 +258,10 @@ MessageResult CrecDlg::OnPaint(WPARAM, LPARAM) {
     int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
     DrawIcon(dc, x, y, icon_);
   } else {
-    ScopedGdiObject picture(LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-    ScopedGdiObject brush(picture ? CreatePatternBrush(static_cast<HBITMAP>(picture.Get())) : nullptr);
+    ScopedGdiObject picture(
+        LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+    ScopedGdiObject brush(picture ? CreatePatternBrush(static_cast<HBITMAP>(picture.Get()))
+                                  : nullptr);
     if (brush) {
       // The outline lies one pixel outside the client area on every side,
       // so only the tiled picture shows.
@@ -297,21 +343,33 @@ void CrecDlg::SetDialogTimer(unsigned id, unsigned periodMs) {
   SetTimer(Window(), id, periodMs, nullptr);
 }
 
-void CrecDlg::KillDialogTimer(unsigned id) { KillTimer(Window(), id); }
+void CrecDlg::KillDialogTimer(unsigned id) {
+  KillTimer(Window(), id);
+}
 
 int CrecDlg::CheckBoxState(int controlId) {
   return static_cast<int>(SendDlgItemMessageW(Window(), controlId, BM_GETCHECK, 0, 0));
 }
 
-int CrecDlg::FrameRateSelection() { return ListSelection(Window(), IDC_FRAME_RATE); }
+int CrecDlg::FrameRateSelection() {
+  return ListSelection(Window(), IDC_FRAME_RATE);
+}
 
-unsigned CrecDlg::WaveInDeviceCount() { return waveInGetNumDevs(); }
+unsigned CrecDlg::WaveInDeviceCount() {
+  return waveInGetNumDevs();
+}
 
-bool CrecDlg::PreviousSessionRunning() { return ThreadRunning(recordingThread_); }
+bool CrecDlg::PreviousSessionRunning() {
+  return ThreadRunning(recordingThread_);
+}
 
-void CrecDlg::StartRecordingThread() { recordingThread_ = BeginThread(RecordingThread, nullptr); }
+void CrecDlg::StartRecordingThread() {
+  recordingThread_ = BeginThread(RecordingThread, nullptr);
+}
 
-void CrecDlg::SetTrayIcon(int iconId) { UpdateTrayIcon(Window(), iconId, NIM_MODIFY); }
+void CrecDlg::SetTrayIcon(int iconId) {
+  UpdateTrayIcon(Window(), iconId, NIM_MODIFY);
+}
 
 void CrecDlg::SetButtonCaption(int controlId, const std::string& utf8) {
   SetDlgItemTextW(Window(), controlId, Widen(utf8).c_str());
@@ -322,5 +380,6 @@ void CrecDlg::FreezeRegionFrame() {
 }
 
 void CrecDlg::ResumeRegionFrame() {
-  if (HWND frame = FindRegionFrame()) SetTimer(frame, kFrameTrackTimerId, kFrameTrackTimerMs, nullptr);
+  if (HWND frame = FindRegionFrame())
+    SetTimer(frame, kFrameTrackTimerId, kFrameTrackTimerMs, nullptr);
 }

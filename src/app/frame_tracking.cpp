@@ -7,7 +7,9 @@ namespace {
 // The frame never gets narrower or lower than this past the opposite edge.
 constexpr int32_t kFrameMinSpanPx = 20;
 
-bool Within(int32_t value, int32_t low, int32_t high) { return low <= value && value <= high; }
+bool Within(int32_t value, int32_t low, int32_t high) {
+  return low <= value && value <= high;
+}
 
 }  // namespace
 

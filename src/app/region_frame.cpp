@@ -124,7 +124,9 @@ bool RegisterFrameClass(HINSTANCE instance) {
 
 }  // namespace
 
-HWND FindRegionFrame() { return FindWindowA(kRegionFrameClassName, kRegionFrameClassName); }
+HWND FindRegionFrame() {
+  return FindWindowA(kRegionFrameClassName, kRegionFrameClassName);
+}
 
 void CreateRegionFrame() {
   HINSTANCE instance = GetModuleHandleA(nullptr);

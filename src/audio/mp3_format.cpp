@@ -61,6 +61,10 @@ AviStreamInfo MakeAudioStreamInfo() {
   return info;
 }
 
-uint32_t PcmFrames(uint32_t byteCount) { return byteCount / kPcmBlockAlign; }
+uint32_t PcmFrames(uint32_t byteCount) {
+  return byteCount / kPcmBlockAlign;
+}
 
-uint32_t Mp3Capacity(uint32_t frames) { return kMp3CapacitySlackBytes + frames + frames / 4; }
+uint32_t Mp3Capacity(uint32_t frames) {
+  return kMp3CapacitySlackBytes + frames + frames / 4;
+}

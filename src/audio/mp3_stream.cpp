@@ -74,7 +74,8 @@ void WriteMp3Bytes() {
 }
 
 void FinishMp3Encoder() {
-  g_recorder.mp3Bytes = lame_encode_flush(g_recorder.lameFlags, g_recorder.mp3Buffer, kMp3FlushBytes);
+  g_recorder.mp3Bytes =
+      lame_encode_flush(g_recorder.lameFlags, g_recorder.mp3Buffer, kMp3FlushBytes);
   lame_close(g_recorder.lameFlags);
   g_recorder.lameFlags = nullptr;
   WriteMp3Bytes();

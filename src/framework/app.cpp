@@ -2,13 +2,17 @@
 
 CAppBase* CAppBase::current_ = nullptr;
 
-CAppBase::CAppBase() { current_ = this; }
+CAppBase::CAppBase() {
+  current_ = this;
+}
 
 CAppBase::~CAppBase() {
   if (current_ == this) current_ = nullptr;
 }
 
-bool CAppBase::InitInstance() { return true; }
+bool CAppBase::InitInstance() {
+  return true;
+}
 
 int CAppBase::Run(HINSTANCE instance) {
   instance_ = instance;

@@ -44,7 +44,9 @@ INT_PTR CDialogBase::DoModal() {
                          reinterpret_cast<LPARAM>(this));
 }
 
-void CDialogBase::EndDialog(INT_PTR result) { ::EndDialog(window_, result); }
+void CDialogBase::EndDialog(INT_PTR result) {
+  ::EndDialog(window_, result);
+}
 
 BOOL CDialogBase::OnInitDialog() {
   // Centred on the work area of the screen the dialog is on.
@@ -61,11 +63,17 @@ BOOL CDialogBase::OnInitDialog() {
   return TRUE;
 }
 
-void CDialogBase::OnOK() { EndDialog(IDOK); }
+void CDialogBase::OnOK() {
+  EndDialog(IDOK);
+}
 
-void CDialogBase::OnCancel() { EndDialog(IDCANCEL); }
+void CDialogBase::OnCancel() {
+  EndDialog(IDCANCEL);
+}
 
-MessageTable CDialogBase::GetMessageTable() const { return {nullptr, 0}; }
+MessageTable CDialogBase::GetMessageTable() const {
+  return {nullptr, 0};
+}
 
 INT_PTR CALLBACK CDialogBase::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialogBase* dialog;

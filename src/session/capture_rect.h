@@ -16,7 +16,9 @@ struct CaptureRect {
 
 // Drops one pixel from an odd size; the test is the signed remainder, so
 // a negative odd size loses one too.
-constexpr int32_t EvenSize(int32_t size) { return size % 2 != 0 ? size - 1 : size; }
+constexpr int32_t EvenSize(int32_t size) {
+  return size % 2 != 0 ? size - 1 : size;
+}
 
 // The inside of a region frame whose window rectangle is (left, top) to
 // (right, bottom), before the even rule.

@@ -42,7 +42,7 @@ std::string ReserveFileName(const std::string& baseName,
 std::string MakeOutputFileName() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return FormatOutputFileName({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                               now.wSecond});
+  return FormatOutputFileName(
+      {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
 }
 #endif

@@ -51,7 +51,7 @@ FileCreation TryCreateExclusive(const std::string& name) {
   }
   DWORD error = GetLastError();
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? FileCreation::kExists
-                                                                      : FileCreation::kFailed;
+                                                                     : FileCreation::kFailed;
 }
 
 [[noreturn]] void FailFileNotCreated() {
@@ -93,8 +93,7 @@ unsigned __stdcall RecordingThread(void*) {
     FailFileNotCreated();
   }
 
-  const AudioStart audio =
-      g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
+  const AudioStart audio = g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
   if (audio == AudioStart::kFatal) {
     CloseSessionFile();
     std::exit(kExitNoSoundDevice);

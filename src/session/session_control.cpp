@@ -72,10 +72,10 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
 void StopRecording(SessionFields& fields, SessionHost& host) {
   if (fields.idleFlag.load() != 0) return;
   // "正在保存…" stays on the Start button until the file is closed.
-  host.SetButtonCaption(kStartButtonId,
-                        UnscrambleLetters<'D', 'D', 'F', 'C', 'C', 'V', 'F', 'P', 'G', 'P', 'H',
-                                          'M', 'B', 'A', 'G', 'Q', 'B', 'B', 'E', 'Q', 'D', 'L',
-                                          'C', 'S', 'B', 'L', 'I', 'K', 'J', 'N'>());
+  host.SetButtonCaption(
+      kStartButtonId, UnscrambleLetters<'D', 'D', 'F', 'C', 'C', 'V', 'F', 'P', 'G', 'P', 'H', 'M',
+                                        'B', 'A', 'G', 'Q', 'B', 'B', 'E', 'Q', 'D', 'L', 'C', 'S',
+                                        'B', 'L', 'I', 'K', 'J', 'N'>());
   fields.idleFlag.store(1);
   host.KillDialogTimer(kElapsedTimerId);
   host.ResumeRegionFrame();

@@ -67,7 +67,8 @@ struct CaptureStats {
     return now.QuadPart;
   }
   double MeanMs(int64_t ticks, uint32_t count) const {
-    return count ? 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart) / count
+    return count ? 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart) /
+                       count
                  : 0.0;
   }
   void Report(const char* backend) const {
@@ -75,7 +76,8 @@ struct CaptureStats {
     std::snprintf(line, sizeof line,
                   "parvelo capture: backend %s, %u grabs, %u of %u slots written, "
                   "grab %.2f ms, encode+write %.2f ms\n",
-                  backend, grabs, writes, slots, MeanMs(grabTicks, grabs), MeanMs(writeTicks, writes));
+                  backend, grabs, writes, slots, MeanMs(grabTicks, grabs),
+                  MeanMs(writeTicks, writes));
     OutputDebugStringA(line);
   }
 };
@@ -117,14 +119,21 @@ VideoOutcome CaptureVideo() {
   const FrameGeometry geometry = GeometryFor(g_recorder.captureWidth, g_recorder.captureHeight);
   g_recorder.frameBytes = geometry.frameBytes;
   // Zeroed, so a grab that fails before the first frame writes black.
-  std::unique_ptr<uint8_t[]> frameBuffer(new uint8_t[2 * static_cast<size_t>(geometry.frameBytes)]());
+  std::unique_ptr<uint8_t[]> frameBuffer(
+      new uint8_t[2 * static_cast<size_t>(geometry.frameBytes)]());
   g_recorder.frameBuffer = frameBuffer.get();
 
   const CaptureBackend backend = SetUpBackend(geometry);
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
     // "无法截取屏幕，程序即将退出"
-    MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B', 'W', 'E', 'X', 'H', 'T', 'G', 'J', 'I', 'D', 'E', 'P', 'A', 'O', 'E', 'Z', 'H', 'K', 'A', 'K', 'J', 'P', 'C', 'D', 'J', 'C', 'H', 'S', 'A', 'N', 'A', 'X', 'J', 'L', 'C', 'R', 'H', 'X', 'I', 'I', 'H', 'U', 'H', 'F', 'B', 'Q', 'I', 'F', 'D', 'Q', 'D', 'U', 'G', 'D', 'H', 'C', 'D', 'S', 'C', 'J', 'H', 'E', 'B', 'Z'>());
+    MessageBoxOk(
+        UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B',
+                          'W', 'E', 'X', 'H', 'T', 'G', 'J', 'I', 'D', 'E', 'P', 'A', 'O', 'E', 'Z',
+                          'H', 'K', 'A', 'K', 'J', 'P', 'C', 'D', 'J', 'C', 'H', 'S', 'A', 'N', 'A',
+                          'X', 'J', 'L', 'C', 'R', 'H', 'X', 'I', 'I', 'H', 'U', 'H', 'F', 'B', 'Q',
+                          'I', 'F', 'D', 'Q', 'D', 'U', 'G', 'D', 'H', 'C', 'D', 'S', 'C', 'J', 'H',
+                          'E', 'B', 'Z'>());
     return VideoOutcome::kNoBackend;
   }
 

@@ -40,8 +40,8 @@ DriverProcFunction LoadDriverProc() {
 
 // Reads the compressor's state and adjusts it; false when it has none.
 bool ReadCodecState() {
-  HIC compressor = ICOpen(ICTYPE_VIDEO, HandlerFromText(g_recorder.codecFourCCText),
-                          ICMODE_COMPRESS);
+  HIC compressor =
+      ICOpen(ICTYPE_VIDEO, HandlerFromText(g_recorder.codecFourCCText), ICMODE_COMPRESS);
   if (!compressor) return false;
   LRESULT size = ICSendMessage(compressor, ICM_GETSTATE, 0, 0);
   if (size > 0) {
@@ -92,9 +92,9 @@ bool OpenVideoStream(const FrameGeometry& geometry) {
   if (!ReadCodecState()) return false;
 
   AVICOMPRESSOPTIONS options = CompressionOptions();
-  AviStreamInfo header = MakeVideoStreamInfo(HandlerFromText(g_recorder.codecFourCCText),
-                                             geometry.width, geometry.height,
-                                             g_recorder.framesPerSecond, geometry.frameBytes);
+  AviStreamInfo header =
+      MakeVideoStreamInfo(HandlerFromText(g_recorder.codecFourCCText), geometry.width,
+                          geometry.height, g_recorder.framesPerSecond, geometry.frameBytes);
   if (AviFileCreateStream(g_recorder.aviFile, &rawStream, &header) != kAviOk) return false;
   if (AviMakeCompressedStream(&g_recorder.videoStream, rawStream, &options) != kAviOk ||
       AviStreamSetFormat(g_recorder.videoStream, 0, &g_recorder.rawFormat,

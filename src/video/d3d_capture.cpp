@@ -101,9 +101,9 @@ bool InitDirect3DCapture() {
 bool SetUpDirect3DSurface(const FrameGeometry&) {
   D3DDISPLAYMODE mode;
   if (FAILED(g_recorder.d3dDevice->GetDisplayMode(0, &mode))) return false;
-  if (FAILED(g_recorder.d3dDevice->CreateOffscreenPlainSurface(
-          mode.Width, mode.Height, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &g_recorder.d3dSurface,
-          nullptr))) {
+  if (FAILED(g_recorder.d3dDevice->CreateOffscreenPlainSurface(mode.Width, mode.Height,
+                                                               D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM,
+                                                               &g_recorder.d3dSurface, nullptr))) {
     return false;
   }
   screenBounds = {0, 0, static_cast<int32_t>(mode.Width), static_cast<int32_t>(mode.Height)};

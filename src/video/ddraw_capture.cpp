@@ -64,7 +64,8 @@ bool InitDirectDrawCapture() {
 
   DDSURFACEDESC screen = SurfaceDesc(0, 0);
   g_recorder.ddPrimarySurface->GetSurfaceDesc(&screen);
-  screenBounds = {0, 0, static_cast<int32_t>(screen.dwWidth), static_cast<int32_t>(screen.dwHeight)};
+  screenBounds = {0, 0, static_cast<int32_t>(screen.dwWidth),
+                  static_cast<int32_t>(screen.dwHeight)};
   // The copy surface has the display's format; frames are 32-bit, so a
   // 16- or 24-bit display is converted and anything else is refused.
   DDSURFACEDESC described = SurfaceDesc(0, 0);
@@ -97,10 +98,11 @@ void GrabDirectDraw(const FrameGeometry& geometry) {
                                      nullptr) != DD_OK) {
     return;  // not read this pass: the frame keeps its last content
   }
-  SourceSurface copy = {static_cast<const uint8_t*>(g_recorder.ddSurfaceDesc.lpSurface),
-                        g_recorder.ddSurfaceDesc.lPitch, copyFormat,
-                        {visible.left - left, visible.top - top, visible.right - left,
-                         visible.bottom - top}};
+  SourceSurface copy = {
+      static_cast<const uint8_t*>(g_recorder.ddSurfaceDesc.lpSurface),
+      g_recorder.ddSurfaceDesc.lPitch,
+      copyFormat,
+      {visible.left - left, visible.top - top, visible.right - left, visible.bottom - top}};
   CopyFrameBottomUp(g_recorder.frameBuffer, geometry, copy, 0, 0);
   g_recorder.ddCopySurface->Unlock(nullptr);
 }

@@ -14,8 +14,12 @@ constexpr uint32_t kMask555Red = 0x7C00, kMask555Green = 0x03E0, kMask555Blue = 
 
 // Widens a 5- or 6-bit channel to 8 bits, filling the low bits from the
 // high ones so full scale stays full scale.
-uint32_t Widen5(uint32_t v) { return (v << 3) | (v >> 2); }
-uint32_t Widen6(uint32_t v) { return (v << 2) | (v >> 4); }
+uint32_t Widen5(uint32_t v) {
+  return (v << 3) | (v >> 2);
+}
+uint32_t Widen6(uint32_t v) {
+  return (v << 2) | (v >> 4);
+}
 
 uint32_t ReadPixel(const uint8_t* p, SourceFormat format) {
   switch (format) {

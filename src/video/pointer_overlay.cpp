@@ -17,12 +17,13 @@ void PaintPointer(HDC dc, int originX, int originY) {
   std::optional<PointerPoint> hotSpot;
   ICONINFO icon;
   if (GetIconInfo(pointer, &icon)) {
-    hotSpot = PointerPoint{static_cast<int32_t>(icon.xHotspot), static_cast<int32_t>(icon.yHotspot)};
+    hotSpot =
+        PointerPoint{static_cast<int32_t>(icon.xHotspot), static_cast<int32_t>(icon.yHotspot)};
     // GetIconInfo hands the caller copies of both bitmaps.
     if (icon.hbmMask) DeleteObject(icon.hbmMask);
     if (icon.hbmColor) DeleteObject(icon.hbmColor);
   }
-  PointerPoint at = PointerDrawPosition({info.ptScreenPos.x, info.ptScreenPos.y}, hotSpot,
-                                        {originX, originY});
+  PointerPoint at =
+      PointerDrawPosition({info.ptScreenPos.x, info.ptScreenPos.y}, hotSpot, {originX, originY});
   DrawIcon(dc, at.x, at.y, pointer);
 }

@@ -68,8 +68,10 @@ def prepare_prefix():
         # The stamp names what the prefix was made with; anything else is
         # made again.
         made_with = "fonts=%s\n" % FONT_TARGET
-        if os.path.exists(stamp) and open(stamp).read() == made_with:
-            return
+        if os.path.exists(stamp):
+            with open(stamp) as f:
+                if f.read() == made_with:
+                    return
         shutil.rmtree(PREFIX, ignore_errors=True)
         env = wine_env()
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,

@@ -195,6 +195,32 @@ class GrabbingBackends(VideoTestCase):
         self.assertEqual((stream["width"], stream["height"]), (1366, 768))
         self.assertEqual(frame_count(path), 0)
 
+    def test_without_any_way_to_grab_the_screen_it_says_so_closes_the_file_and_exits_1(self):
+        self.start(overrides="d3d9=;ddraw=", pattern=False)
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.assertEqual(self.app.messagebox(), "Direct3DCreate9() - FAILED")
+        self.assertEqual(self.app.messagebox(), "无法截取屏幕，程序即将退出")
+        self.assertEqual(self.app.exit_code(), 1)
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        harness.streams(os.path.join(self.session.workdir, files[0]))  # closed properly
+
+    def test_a_broken_codec_library_records_without_video_and_says_so(self):
+        self.start(pattern=False)
+        with open(os.path.join(self.session.workdir, "x264vfw.dll"), "wb") as f:
+            f.write(b"not a library")
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.assertEqual(self.app.messagebox(), "无法加载视频编码器，本次录制没有画面")
+        self.app.wait_caption(START_ID, "0:2", timeout=8)  # the session goes on until Stop
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        info = harness.streams(os.path.join(self.session.workdir, files[0]))
+        self.assertEqual([s for s in info["streams"] if s["codec_type"] == "video"], [])
+
     def test_two_sessions_in_a_row_both_record_video(self):
         self.start()
         for _ in range(2):

@@ -12,15 +12,15 @@ TEST(HoveredEdge, BandsAreSixPixelsAndVerticalEdgesWinCorners) {
     int x, y;
     FrameEdge edge;
   } cases[] = {
-      {100, 300, FrameEdge::kLeft},    {105, 300, FrameEdge::kLeft},
-      {106, 300, FrameEdge::kNone},    {99, 300, FrameEdge::kNone},
-      {695, 300, FrameEdge::kRight},   {700, 300, FrameEdge::kRight},
-      {694, 300, FrameEdge::kNone},    {701, 300, FrameEdge::kNone},
-      {400, 100, FrameEdge::kTop},     {400, 105, FrameEdge::kTop},
-      {400, 495, FrameEdge::kBottom},  {400, 500, FrameEdge::kBottom},
-      {400, 300, FrameEdge::kNone},    {102, 102, FrameEdge::kTop},     // corner: top wins
-      {698, 498, FrameEdge::kBottom},  {102, 498, FrameEdge::kBottom},  // corners: bottom wins
-      {20, 102, FrameEdge::kTop},      // the tests are independent: off the band, still "top"
+      {100, 300, FrameEdge::kLeft},   {105, 300, FrameEdge::kLeft},
+      {106, 300, FrameEdge::kNone},   {99, 300, FrameEdge::kNone},
+      {695, 300, FrameEdge::kRight},  {700, 300, FrameEdge::kRight},
+      {694, 300, FrameEdge::kNone},   {701, 300, FrameEdge::kNone},
+      {400, 100, FrameEdge::kTop},    {400, 105, FrameEdge::kTop},
+      {400, 495, FrameEdge::kBottom}, {400, 500, FrameEdge::kBottom},
+      {400, 300, FrameEdge::kNone},   {102, 102, FrameEdge::kTop},     // corner: top wins
+      {698, 498, FrameEdge::kBottom}, {102, 498, FrameEdge::kBottom},  // corners: bottom wins
+      {20, 102, FrameEdge::kTop},  // the tests are independent: off the band, still "top"
   };
   for (const Case& c : cases) {
     EXPECT_EQ(HoveredEdge(kFrame, c.x, c.y), c.edge) << c.x << "," << c.y;
@@ -50,7 +50,8 @@ TEST(DraggedPlacement, MovesTheDraggedEdgeWithinItsLimits) {
   };
   for (const Case& c : cases) {
     auto placement = DraggedPlacement(kFrame, c.edge, c.x, c.y);
-    ASSERT_EQ(placement.has_value(), c.moves) << static_cast<int>(c.edge) << " " << c.x << "," << c.y;
+    ASSERT_EQ(placement.has_value(), c.moves)
+        << static_cast<int>(c.edge) << " " << c.x << "," << c.y;
     if (placement) {
       EXPECT_EQ(placement->left, c.placement.left);
       EXPECT_EQ(placement->top, c.placement.top);

@@ -43,9 +43,9 @@ TEST(EncoderArithmetic, FramesAndCapacityOfABuffer) {
   } cases[] = {
       {176400, 44100, 7200 + 55125},  // a full one-second buffer
       {0, 0, 7200},
-      {3, 0, 7200},                   // less than one frame
+      {3, 0, 7200},  // less than one frame
       {4, 1, 7201},
-      {1001, 250, 7200 + 312},        // not a multiple of 4: rounded down
+      {1001, 250, 7200 + 312},  // not a multiple of 4: rounded down
       {17, 4, 7205},
   };
   for (const Case& c : cases) {

@@ -28,8 +28,8 @@ TEST(FormatOutputFileName, LocalTimeToTheSecondWithPadding) {
 TEST(FormatOutputFileName, NamesSortByTimeAsTextWithTheirSuffixes) {
   std::vector<std::string> inTimeOrder;
   const LocalTime times[] = {{2015, 12, 31, 23, 59, 59}, {2016, 1, 3, 7, 4, 9},
-                             {2016, 1, 3, 7, 4, 10},    {2016, 1, 3, 10, 0, 0},
-                             {2016, 2, 1, 0, 0, 0},     {2016, 10, 1, 0, 0, 0}};
+                             {2016, 1, 3, 7, 4, 10},     {2016, 1, 3, 10, 0, 0},
+                             {2016, 2, 1, 0, 0, 0},      {2016, 10, 1, 0, 0, 0}};
   for (const LocalTime& t : times) {
     for (int attempt = 1; attempt <= 9; ++attempt) {
       inTimeOrder.push_back(NumberedFileName(FormatOutputFileName(t), attempt));

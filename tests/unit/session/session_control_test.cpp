@@ -53,7 +53,7 @@ TEST(FramesPerSecondForSelection, ListIndexesAndNoSelection) {
   struct Case {
     int selection;
     int32_t previous, rate;
-  } cases[] = {{0, 20, 8}, {1, 20, 15}, {2, 20, 25}, {3, 20, 30},
+  } cases[] = {{0, 20, 8},   {1, 20, 15},  {2, 20, 25}, {3, 20, 30},
                {-1, 20, 20}, {-1, 15, 15}, {4, 25, 25}};
   for (const Case& c : cases) {
     EXPECT_EQ(FramesPerSecondForSelection(c.selection, c.previous), c.rate) << c.selection;
@@ -64,8 +64,13 @@ TEST(FormatElapsed, MinutesAndSecondsWithoutLeadingZeros) {
   struct Case {
     uint32_t seconds;
     const char* text;
-  } cases[] = {{0, "0:0"}, {1, "0:1"}, {59, "0:59"}, {60, "1:0"}, {65, "1:5"},
-               {3600, "60:0"}, {4294967295u, "71582788:15"}};
+  } cases[] = {{0, "0:0"},
+               {1, "0:1"},
+               {59, "0:59"},
+               {60, "1:0"},
+               {65, "1:5"},
+               {3600, "60:0"},
+               {4294967295u, "71582788:15"}};
   for (const Case& c : cases) EXPECT_EQ(FormatElapsed(c.seconds), c.text);
 }
 

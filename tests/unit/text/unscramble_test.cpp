@@ -10,11 +10,11 @@ TEST(UnscrambleText, EdgeCasesOfTheLetterForm) {
     const char* scrambled;
     const char* sameAs;
   } cases[] = {
-      {"", ""},                      // empty gives empty
-      {"Q", ""},                     // a lone letter has no partner
-      {"ABCDE", "ABCD"},             // an odd last letter is ignored
-      {"KDXAQ", "KDXA"},             //
-      {"\xff\x01Z", "\xff\x01"},     // any bytes run through the same arithmetic
+      {"", ""},                   // empty gives empty
+      {"Q", ""},                  // a lone letter has no partner
+      {"ABCDE", "ABCD"},          // an odd last letter is ignored
+      {"KDXAQ", "KDXA"},          //
+      {"\xff\x01Z", "\xff\x01"},  // any bytes run through the same arithmetic
   };
   for (const Case& c : cases) {
     EXPECT_EQ(UnscrambleText(c.scrambled, kTextStartKey), UnscrambleText(c.sameAs, kTextStartKey))

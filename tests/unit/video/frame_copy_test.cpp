@@ -111,7 +111,8 @@ TEST(CopyFrameBottomUp, ConvertsOtherDisplayDepthsToThirtyTwoBits) {
       {SourceFormat::kXrgb1555, {0x00, 0x7C, 0x1F, 0x00}, 0x00FF0000, 0x000000FF},
   };
   for (const Case& c : cases) {
-    SourceSurface s = {c.pixels.data(), static_cast<int32_t>(c.pixels.size()), c.format, {0, 0, 2, 1}};
+    SourceSurface s = {
+        c.pixels.data(), static_cast<int32_t>(c.pixels.size()), c.format, {0, 0, 2, 1}};
     CopyFrameBottomUp(frame.data(), g, s, 0, 0);
     uint32_t a, b;
     std::memcpy(&a, frame.data(), 4);

@@ -14,12 +14,12 @@ TEST(PointerDrawPosition, HotSpotLandsOnThePointerInSurfaceCoordinates) {
     std::optional<PointerPoint> hotSpot;
     PointerPoint origin, expected;
   } cases[] = {
-      {{500, 400}, PointerPoint{0, 0}, {0, 0}, {500, 400}},       // arrow on the whole screen
-      {{500, 400}, PointerPoint{16, 16}, {0, 0}, {484, 384}},     // a cross: centred hot spot
-      {{115, 65}, PointerPoint{0, 0}, {105, 55}, {10, 10}},        // region at (105, 55)
-      {{115, 65}, PointerPoint{4, 8}, {105, 55}, {6, 2}},          // I-beam in a region
-      {{50, 40}, PointerPoint{0, 0}, {105, 55}, {-55, -15}},       // outside: off the surface
-      {{115, 65}, std::nullopt, {105, 55}, {10, 10}},              // no icon info: as is
+      {{500, 400}, PointerPoint{0, 0}, {0, 0}, {500, 400}},    // arrow on the whole screen
+      {{500, 400}, PointerPoint{16, 16}, {0, 0}, {484, 384}},  // a cross: centred hot spot
+      {{115, 65}, PointerPoint{0, 0}, {105, 55}, {10, 10}},    // region at (105, 55)
+      {{115, 65}, PointerPoint{4, 8}, {105, 55}, {6, 2}},      // I-beam in a region
+      {{50, 40}, PointerPoint{0, 0}, {105, 55}, {-55, -15}},   // outside: off the surface
+      {{115, 65}, std::nullopt, {105, 55}, {10, 10}},          // no icon info: as is
   };
   for (const Case& c : cases) {
     PointerPoint p = PointerDrawPosition(c.screen, c.hotSpot, c.origin);

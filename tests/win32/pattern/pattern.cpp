@@ -18,8 +18,8 @@
 namespace {
 
 constexpr COLORREF kBackground = RGB(128, 128, 128);
-constexpr COLORREF kBlockColours[] = {RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(0, 0, 255),
-                                      RGB(255, 255, 255), RGB(0, 0, 0),   RGB(255, 255, 0),
+constexpr COLORREF kBlockColours[] = {RGB(255, 0, 0),     RGB(0, 255, 0),  RGB(0, 0, 255),
+                                      RGB(255, 255, 255), RGB(0, 0, 0),    RGB(255, 255, 0),
                                       RGB(0, 255, 255),   RGB(255, 0, 255)};
 constexpr int kBlockPx = 80;
 constexpr int kBlockTopPx = 40;
@@ -90,9 +90,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
   windowClass.lpszClassName = L"ParveloTestPattern";
   RegisterClassW(&windowClass);
-  HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Parvelo test pattern", WS_POPUP,
-                                0, 0, GetSystemMetrics(SM_CXSCREEN),
-                                GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Parvelo test pattern", WS_POPUP, 0,
+                                0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                nullptr, nullptr, instance, nullptr);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
   SetTimer(window, 1, tickMs, nullptr);

@@ -70,8 +70,8 @@ struct DialogSearch {
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<DialogSearch*>(param);
-  if (ClassOf(window) == kDialogClass &&
-      WindowText(window).rfind(kDialogTitlePrefix, 0) == 0 && GetDlgItem(window, 1000)) {
+  if (ClassOf(window) == kDialogClass && WindowText(window).rfind(kDialogTitlePrefix, 0) == 0 &&
+      GetDlgItem(window, 1000)) {
     search->found = window;
     return FALSE;
   }
@@ -153,8 +153,10 @@ struct MessageBoxSearch {
 // main dialog (it has a static text with id 0xFFFF).
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<MessageBoxSearch*>(param);
+  // Found once its text is in place: the box is made before it is filled.
+  HWND text = GetDlgItem(window, 0xFFFF);
   if (window != search->dialog && ClassOf(window) == kDialogClass && IsWindowVisible(window) &&
-      GetDlgItem(window, 0xFFFF)) {
+      text && GetWindowTextLengthW(text) > 0) {
     search->found = window;
     return FALSE;
   }
@@ -175,13 +177,16 @@ int MessageBoxCommand(DWORD timeoutMs) {
   HWND ok = GetDlgItem(box, IDOK);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(ok ? ok : GetDlgItem(box, IDCANCEL)));
+  // Gone before the next look, so a following call never sees it again.
+  WaitFor([box]() -> HWND { return IsWindow(box) && IsWindowVisible(box) ? nullptr : box; },
+          kDefaultTimeoutMs);
   return 0;
 }
 
 int WindowCommand(const char* cls, const char* title, DWORD timeoutMs) {
   std::wstring wideClass = Wide(cls), wideTitle = Wide(title);
-  HWND window = WaitFor([&] { return FindWindowW(wideClass.c_str(), wideTitle.c_str()); },
-                        timeoutMs);
+  HWND window =
+      WaitFor([&] { return FindWindowW(wideClass.c_str(), wideTitle.c_str()); }, timeoutMs);
   if (!window) return kExitNotFound;
   RECT rect;
   GetWindowRect(window, &rect);
@@ -213,9 +218,9 @@ int RegionCommand(int x, int y, int width, int height) {
   frameClass.hbrBackground = CreateSolidBrush(RGB(0, 255, 0));
   frameClass.lpszClassName = L"selectrecwd";
   RegisterClassW(&frameClass);
-  HWND frame = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"selectrecwd", L"selectrecwd",
-                               WS_POPUP, x, y, width, height, nullptr, nullptr,
-                               frameClass.hInstance, nullptr);
+  HWND frame =
+      CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"selectrecwd", L"selectrecwd", WS_POPUP, x,
+                      y, width, height, nullptr, nullptr, frameClass.hInstance, nullptr);
   if (!frame) return 1;
   HRGN outer = CreateRectRgn(0, 0, width, height);
   HRGN inner = CreateRectRgn(kBandPx, kBandPx, width - kBandPx, height - kBandPx);
@@ -248,7 +253,8 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   if (command == "dialog") return DialogCommand(TimeoutArg(argc, argv, 2));
   if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
-  if (command == "window" && argc >= 4) return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
+  if (command == "window" && argc >= 4)
+    return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
   if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
   if (command == "holdhotkey" && argc >= 4) {
     return HoldHotkeyCommand(static_cast<UINT>(atoi(argv[2])), static_cast<UINT>(atoi(argv[3])));

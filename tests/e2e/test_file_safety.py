@@ -1,0 +1,89 @@
+"""What happens to a recording when things go wrong: the process is killed
+mid-recording, or the disk fills up. The file must stay playable."""
+
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+import harness
+import picture
+from harness import START_ID
+
+# Headers are brought up to date at least this often while recording.
+HEADER_REFRESH_S = 2.0
+# Room on the small disk beyond the program's own files: the file's header
+# area and a few seconds of video.
+SMALL_DISK_SPARE_BYTES = 400 * 1024
+
+
+def parvelo_pids():
+    out = subprocess.run(["pgrep", "-f", "parvelo.exe"], stdout=subprocess.PIPE).stdout.decode()
+    return [int(p) for p in out.split()]
+
+
+class KilledMidRecording(harness.WineTestCase):
+
+    def test_a_recording_cut_off_by_a_killed_process_plays_up_to_the_last_seconds(self):
+        picture.show(self.session)
+        app = harness.Parvelo(self.session)
+        app.wait_ready()
+        before = os.listdir(self.session.workdir)
+        app.click(START_ID)
+        app.wait_caption(START_ID, "0:1", timeout=8)
+        time.sleep(5)
+        recorded = 6.0  # seconds since Start, the set-up before the first frame included
+        for pid in parvelo_pids():
+            os.kill(pid, signal.SIGKILL)
+        app.proc.wait(30)
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        path = os.path.join(self.session.workdir, files[0])
+        info = harness.streams(path)
+        video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
+        self.assertEqual(video["codec_name"], "h264")
+        self.assertEqual(harness.decode_errors(path), "")
+        played = float(video["duration"])
+        self.assertGreater(played, recorded - 1.0 - HEADER_REFRESH_S - 1.0, played)
+        self.assertLessEqual(played, recorded + 0.5)
+
+
+class DiskFull(harness.WineTestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.disk = os.path.join(self.session.root, "small-disk")
+        os.makedirs(self.disk)
+        program = sum(os.path.getsize(os.path.join(harness.WIN32_BUILD, f))
+                      for f in ("parvelo.exe", "x264vfw.dll"))
+        size = program + SMALL_DISK_SPARE_BYTES
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", self.disk],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a small disk here")
+        # Unmounted after the session's processes have ended (cleanups run last-in first-out).
+        self.addCleanup(subprocess.run, ["umount", "-l", self.disk])
+        self.addCleanup(self.session.close)
+
+    def test_a_full_disk_stops_the_recording_tells_the_user_once_and_keeps_the_file(self):
+        picture.show(self.session)
+        app = harness.Parvelo(self.session, cwd=self.disk)
+        app.wait_ready()
+        before = os.listdir(self.disk)
+        app.click(START_ID)
+        self.assertEqual(app.messagebox(timeout_ms=60000), "录像文件写入失败（磁盘已满？），录制已停止")
+        app.wait_idle()
+        code, _ = self.session.probe("messagebox", 2000)
+        self.assertNotEqual(code, 0, "told more than once")
+        files = self.session.new_files(before, self.disk)
+        self.assertEqual(len(files), 1, files)
+        path = os.path.join(self.disk, files[0])
+        video = [s for s in harness.streams(path)["streams"] if s["codec_type"] == "video"][0]
+        self.assertEqual(video["codec_name"], "h264")
+        self.assertGreater(float(video["duration"]), 1.0)
+        self.assertEqual(harness.decode_errors(path), "")
+        self.assertIsNone(app.proc.poll())  # the program goes on
+
+
+if __name__ == "__main__":
+    unittest.main()
