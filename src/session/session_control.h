@@ -5,15 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "res/resource.h"
 #include "session/session_fields.h"
 
 // Controls of the main dialog that a session reads or changes.
-constexpr int kStartButtonId = 1000;
-constexpr int kStopButtonId = 1001;
-constexpr int kFrameRateListId = 1008;
-constexpr int kSoundBoxId = 1009;
-constexpr int kFullScreenBoxId = 1010;
-constexpr int kPointerBoxId = 1011;
+constexpr int kStartButtonId = IDC_START;
+constexpr int kStopButtonId = IDC_STOP;
+constexpr int kSoundBoxId = IDC_SOUND;
+constexpr int kPointerBoxId = IDC_POINTER;
 
 // Dialog timers.
 constexpr unsigned kElapsedTimerId = 1;
@@ -22,8 +21,8 @@ constexpr unsigned kDeferredStartTimerId = 3;
 constexpr unsigned kDeferredStartTimerMs = 100;
 
 // Notification-area icons.
-constexpr int kIdleIconId = 128;
-constexpr int kRecordingIconId = 132;
+constexpr int kIdleIconId = IDR_MAINFRAME;
+constexpr int kRecordingIconId = IDI_RECORDING;
 
 // What the session logic asks of the dialog and the system.
 class SessionHost {

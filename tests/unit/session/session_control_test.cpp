@@ -14,7 +14,7 @@ class FakeHost : public SessionHost {
  public:
   std::map<unsigned, unsigned> timers;  // id -> period, armed timers only
   int timerArms = 0;
-  std::map<int, int> checks = {{kPointerBoxId, 1}, {kSoundBoxId, 1}, {kFullScreenBoxId, 1}};
+  std::map<int, int> checks = {{kPointerBoxId, 1}, {kSoundBoxId, 1}};
   int frameRateSelection = 1;
   unsigned waveInDevices = 1;
   bool previousRunning = false;
