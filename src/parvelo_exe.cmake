@@ -8,6 +8,7 @@ add_executable(parvelo WIN32
   audio/audio_capture.cpp
   audio/mp3_stream.cpp
   avi/compressed_stream_win32.cpp
+  session/recorder_globals.cpp
   session/recording_thread.cpp
   video/capture_video.cpp
   video/codec_stream.cpp

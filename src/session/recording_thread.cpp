@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/region_frame.h"
 #include "audio/audio_capture.h"
 #include "framework/message_box.h"
 #include "framework/wide_text.h"
@@ -13,12 +14,8 @@
 #include "text/scrambled_text.h"
 #include "video/capture_video.h"
 
-uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
-RecorderGlobals g_recorder;
-
 namespace {
 
-constexpr char kRegionFrameClass[] = "selectrecwd";
 // Lets the UI thread's last frame move settle before the rectangle is read.
 constexpr DWORD kRegionFrameSettleMs = 30;
 constexpr int kExitFileNotCreated = 1;
@@ -31,7 +28,7 @@ CaptureRect ScreenOrRegion() {
   EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
   CaptureRect rect = {0, 0, static_cast<int32_t>(mode.dmPelsWidth),
                       static_cast<int32_t>(mode.dmPelsHeight)};
-  if (HWND frame = FindWindowA(kRegionFrameClass, kRegionFrameClass)) {
+  if (HWND frame = FindRegionFrame()) {
     Sleep(kRegionFrameSettleMs);
     RECT outer;
     GetWindowRect(frame, &outer);
@@ -69,15 +66,6 @@ void CloseSessionFile() {
 }
 
 }  // namespace
-
-void PostRecordingNotice(RecordingNotice notice) {
-  PostMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE, static_cast<WPARAM>(notice), 0);
-}
-
-void ReportWriteFailure(int aviResult) {
-  if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
-  PostRecordingNotice(RecordingNotice::kWriteFailed);
-}
 
 unsigned __stdcall RecordingThread(void*) {
   g_recorder.writeFailed.store(0);

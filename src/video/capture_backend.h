@@ -13,7 +13,7 @@ enum class CaptureBackend { kNone, kDirect3D, kDirectDraw };
 bool InitDirect3DCapture();
 // Reads the display mode, creates the screen-sized surface and checks with
 // a test grab that the front-buffer copy really holds the screen.
-bool SetUpDirect3DSurface(const FrameGeometry& geometry);
+bool SetUpDirect3DSurface();
 void GrabDirect3D(const FrameGeometry& geometry);
 void ReleaseDirect3D();
 

@@ -18,9 +18,9 @@ namespace {
 constexpr DWORD kStopPollMs = 10;
 constexpr DWORD kSurfaceDescBytes = 108;
 
-CaptureBackend SetUpBackend(const FrameGeometry& geometry) {
+CaptureBackend SetUpBackend() {
   if (InitDirect3DCapture()) {
-    if (SetUpDirect3DSurface(geometry)) return CaptureBackend::kDirect3D;
+    if (SetUpDirect3DSurface()) return CaptureBackend::kDirect3D;
     // A device whose surface cannot be made, or whose front-buffer copy is
     // not the screen, is given up for DirectDraw.
     ReleaseDirect3D();
@@ -123,7 +123,7 @@ VideoOutcome CaptureVideo() {
       new uint8_t[2 * static_cast<size_t>(geometry.frameBytes)]());
   g_recorder.frameBuffer = frameBuffer.get();
 
-  const CaptureBackend backend = SetUpBackend(geometry);
+  const CaptureBackend backend = SetUpBackend();
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
     // "无法截取屏幕，程序即将退出"

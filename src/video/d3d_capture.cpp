@@ -98,7 +98,7 @@ bool InitDirect3DCapture() {
   return false;
 }
 
-bool SetUpDirect3DSurface(const FrameGeometry&) {
+bool SetUpDirect3DSurface() {
   D3DDISPLAYMODE mode;
   if (FAILED(g_recorder.d3dDevice->GetDisplayMode(0, &mode))) return false;
   if (FAILED(g_recorder.d3dDevice->CreateOffscreenPlainSurface(mode.Width, mode.Height,

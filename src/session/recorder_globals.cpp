@@ -1,0 +1,13 @@
+#include "session/recorder_globals.h"
+
+uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
+RecorderGlobals g_recorder;
+
+void PostRecordingNotice(RecordingNotice notice) {
+  PostMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE, static_cast<WPARAM>(notice), 0);
+}
+
+void ReportWriteFailure(int aviResult) {
+  if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
+  PostRecordingNotice(RecordingNotice::kWriteFailed);
+}
