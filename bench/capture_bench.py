@@ -71,6 +71,9 @@ FFMPEG_END_WAIT_S = 10
 
 IDLE_TIMEOUT_S = 60  # Stop until the file is closed
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+# Positions in a /proc stat line counted from the state field (field 3): utime,
+# stime, cutime, cstime are fields 14 to 17 (proc(5)).
+STAT_UTIME, STAT_STIME, STAT_CUTIME, STAT_CSTIME = 11, 12, 13, 14
 KIB_PER_MIB = 1024.0
 DEBUG_LINE = re.compile(r"parvelo capture: backend (\w+), (\d+) grabs, (\d+) of (\d+) slots written, "
                         r"grab ([0-9.]+) ms, encode\+write ([0-9.]+) ms")
@@ -88,9 +91,9 @@ def stat_fields(path):
 def cpu_seconds(pid, children=True):
     """utime+stime (+ waited-for children) of a process, all threads."""
     fields = stat_fields("/proc/%d/stat" % pid)
-    ticks = int(fields[11]) + int(fields[12])  # utime, stime
+    ticks = int(fields[STAT_UTIME]) + int(fields[STAT_STIME])
     if children:
-        ticks += int(fields[13]) + int(fields[14])  # cutime, cstime
+        ticks += int(fields[STAT_CUTIME]) + int(fields[STAT_CSTIME])
     return ticks / CLOCK_TICKS
 
 
@@ -103,7 +106,7 @@ def thread_seconds(pid):
             fields = stat_fields(os.path.join(task, tid, "stat"))
         except OSError:
             continue  # ended meanwhile
-        result[int(tid)] = (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+        result[int(tid)] = (int(fields[STAT_UTIME]) + int(fields[STAT_STIME])) / CLOCK_TICKS
     return result
 
 
@@ -265,7 +268,6 @@ def wait_with_usage(proc, timeout):
         if time.time() > deadline:
             os.killpg(proc.pid, signal.SIGTERM)
             deadline = time.time() + FFMPEG_END_WAIT_S
-            timeout = None
             while time.time() < deadline:
                 pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
                 if pid:

@@ -9,7 +9,9 @@
 // the best run as key=value lines, one signal per line:
 //   signal=tone seconds=60 wall_s=0.812 cpu_s=0.810 times_real_time=73.9 cpu_times_real_time=74.1 kbit_per_second=128.0
 // With OUT_PREFIX, the last run's MP3 of each signal is written to
-// OUT_PREFIX-<signal>.mp3, for a check of its format with ffprobe.
+// OUT_PREFIX-<signal>.mp3, for a check of its format with ffprobe, and the
+// signal itself to OUT_PREFIX-<signal>.pcm (raw s16le stereo), for timing
+// another encoder on the same input.
 #include <windows.h>
 
 #include <lame/lame.h>
@@ -33,6 +35,7 @@ constexpr int kChannels = 2;
 // The recorder hands LAME one second of sound at a time.
 constexpr int kFramesPerBuffer = kSampleRate;
 // LAME's own bound on its output: 1.25 bytes a sample frame plus 7200.
+constexpr int kMp3BytesPerFourFrames = 5;
 constexpr int kMp3SlackBytes = 7200;
 constexpr int kDefaultSeconds = 60;
 constexpr int kDefaultRuns = 3;
@@ -119,7 +122,7 @@ struct Run {
 // One encoding of the whole signal, as the recorder does it: init, one call
 // per one-second buffer, flush.
 bool Encode(const Samples& samples, Run* run) {
-  std::vector<unsigned char> buffer(kFramesPerBuffer * 5 / 4 + kMp3SlackBytes);
+  std::vector<unsigned char> buffer(kFramesPerBuffer * kMp3BytesPerFourFrames / 4 + kMp3SlackBytes);
   run->mp3.clear();
   const double wallStart = WallSeconds();
   const double cpuStart = ThreadCpuSeconds();
@@ -152,10 +155,10 @@ bool Encode(const Samples& samples, Run* run) {
   return true;
 }
 
-bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+bool WriteFile(const std::string& path, const void* bytes, size_t size) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool written = std::fwrite(bytes, 1, size, file) == size;
   return std::fclose(file) == 0 && written;
 }
 
@@ -191,9 +194,13 @@ int main(int argc, char** argv) {
                 signal.name, seconds, best.wall, best.cpu, seconds / best.wall,
                 best.cpu > 0.0 ? seconds / best.cpu : 0.0,
                 static_cast<double>(best.mp3.size()) / seconds / kBitsPerKilobit);
-    if (outPrefix != nullptr && !WriteFile(std::string(outPrefix) + "-" + signal.name + ".mp3", run.mp3)) {
-      std::fprintf(stderr, "cannot write the %s MP3\n", signal.name);
-      return kExitFailed;
+    if (outPrefix != nullptr) {
+      const std::string stem = std::string(outPrefix) + "-" + signal.name;
+      if (!WriteFile(stem + ".mp3", run.mp3.data(), run.mp3.size()) ||
+          !WriteFile(stem + ".pcm", signal.samples.data(), signal.samples.size() * sizeof(int16_t))) {
+        std::fprintf(stderr, "cannot write the %s files\n", signal.name);
+        return kExitFailed;
+      }
     }
   }
   return kExitOk;
