@@ -23,20 +23,6 @@ struct GdiObjectTraits {
 };
 using ScopedGdiObject = UniqueResource<GdiObjectTraits>;
 
-// A DC from GetDC, released to the window it came from.
-struct WindowDcTraits {
-  using Handle = HDC;
-  HWND window = nullptr;
-  static Handle Empty() { return nullptr; }
-  static bool IsEmpty(Handle h) { return h == nullptr; }
-  void Release(Handle h) { ReleaseDC(window, h); }
-};
-class ScopedWindowDc : public UniqueResource<WindowDcTraits> {
- public:
-  explicit ScopedWindowDc(HWND window)
-      : UniqueResource<WindowDcTraits>(GetDC(window), WindowDcTraits{window}) {}
-};
-
 // A selection into a DC, undone on scope exit.
 class ScopedSelectObject {
  public:

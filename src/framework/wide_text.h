@@ -6,4 +6,3 @@
 #include <string>
 
 std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);
