@@ -12,6 +12,10 @@ sound costs; the two busiest threads (the grab loop and Wine's Direct3D
 command thread) are therefore also left out in a second figure, "other
 threads", read just before Stop, where the audio thread's work shows up
 undisturbed.
+
+Then how quickly a Stop ends a session with sound (target: under 0.5 s),
+timed inside Windows from the Stop click to the idle Start caption's return,
+for sessions stopped within the first second of sound and in mid-recording.
 """
 
 import argparse
@@ -34,6 +38,10 @@ FEED_MARGIN_S = 10
 # The grab loop and wined3d's command-stream thread.
 BUSY_THREADS = 2
 FRAMES_PER_SECOND = 15  # the recorder's default entry (medium)
+# Stop timings: how many sessions of each length, and the lengths.
+STOP_RUNS = 5
+STOP_AFTER_S = (0.9, 3.5)
+STOP_TARGET_S = 0.5
 
 
 def set_sound_box(app, ticked):
@@ -88,6 +96,21 @@ def record(session, app, wav, seconds, with_sound):
     }
 
 
+def stop_latencies(session, app, wav, after_s):
+    set_sound_box(app, True)
+    feed = session.play(wav)
+    took = []
+    try:
+        for _ in range(STOP_RUNS):
+            app.click(harness.START_ID)
+            time.sleep(after_s)
+            took.append(app.click_timed(harness.STOP_ID, harness.START_ID, harness.START_CAPTION))
+            app.wait_idle(capture_bench.IDLE_TIMEOUT_S)
+    finally:
+        harness.end_process(feed)
+    return sorted(took)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("seconds", nargs="?", type=int, default=DEFAULT_SECONDS,
@@ -104,6 +127,7 @@ def main():
         app.wait_ready()
         results = [(label, record(session, app, wav, args.seconds, ticked))
                    for label, ticked in (("with sound", True), ("without sound", False))]
+        stops = [(after, stop_latencies(session, app, wav, after)) for after in STOP_AFTER_S]
     finally:
         session.close()
 
@@ -126,6 +150,14 @@ def main():
         print("%s: %s of %s slots written, grab %s ms, encode+write %s ms" % (
             label, d.get("writes", "-"), d.get("slots", "-"), capture_bench.fmt(d.get("grab_ms")),
             capture_bench.fmt(d.get("write_ms"))))
+
+    print()
+    print("== Stop with sound: click to idle caption, %d sessions each (target < %.1f s) ==" % (
+        STOP_RUNS, STOP_TARGET_S))
+    print("%-22s %10s %10s %10s" % ("stopped after", "fastest", "median", "slowest"))
+    for after, took in stops:
+        print("%-22s %9.3fs %9.3fs %9.3fs" % ("%.1f s (+ click)" % after, took[0],
+                                              took[len(took) // 2], took[-1]))
 
 
 if __name__ == "__main__":

@@ -315,6 +315,16 @@ class Parvelo:
         if code != 0:
             raise AssertionError("cannot click control %d" % control_id)
 
+    def click_timed(self, control_id, watch_id, text, timeout=20.0):
+        """Clicks a button and returns the seconds, timed inside Windows, until
+        control `watch_id` reads `text`."""
+        code, values = self.session.probe("click-timed", control_id, watch_id,
+                                          text.encode("utf-8").hex(), int(timeout * 1000))
+        if code != 0:
+            raise AssertionError("caption of %d did not become %r within %.1f s after clicking %d"
+                                 % (watch_id, text, timeout, control_id))
+        return float(values["ms"]) / 1000
+
     def caption(self, control_id):
         return self.dialog().get("%d.text" % control_id)
 
@@ -406,9 +416,11 @@ def video_frames(path):
                    "-show_entries", "frame=key_frame,pict_type,pts,pkt_pts_time,best_effort_timestamp")["frames"]
 
 
-def decode_errors(path):
-    """What `ffmpeg -v error` says while decoding every stream (empty when clean)."""
-    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"],
+def decode_errors(path, stream="0"):
+    """What `ffmpeg -v error` says while decoding the chosen streams (every
+    stream unless told, e.g. "0:a"); empty when clean."""
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", stream,
+                          "-f", "null", "-"],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
     return out.stderr.decode().strip() + ("" if out.returncode == 0 else " (exit %d)" % out.returncode)
 

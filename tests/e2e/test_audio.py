@@ -17,6 +17,8 @@ TONE_RMS = TONE_AMPLITUDE * 32767 / 2 ** 0.5  # a full-level sine's RMS
 SEQUENCE_HZ = [400, 700, 1000, 1300, 1600, 1900, 2200, 2500, 2800, 3100, 3400, 3700]
 SEQUENCE_STEP_S = 0.5
 WINDOW_S = 0.1
+# A Stop's wait for the sound side gives up after 3 s.
+STOP_WELL_BEFORE_THE_SOUND_WAIT_S = 2.0
 
 
 def streams_by_type(path):
@@ -103,29 +105,33 @@ class SoundRecording(harness.WineTestCase):
         last = len(heard) - 1 - heard[::-1].index(tones[-1])
         self.assertNotIn(None, heard[first:last + 1], heard)
 
-    def test_stop_within_the_first_second_keeps_the_sound_and_is_quick(self):
+    def test_stop_before_the_first_second_of_sound_keeps_it_and_ends_the_session(self):
         self.feed([(TONE_HZ, 30)])
         self.start()
         before = os.listdir(self.session.workdir)
         self.app.click(START_ID)
-        self.app.wait_caption(START_ID, "开始", timeout=5)  # still the idle caption
-        time.sleep(0.4)
-        # One round trip of the probe (a Windows process start): the click
-        # and the last look at the captions each cost about that much.
-        probed = time.time()
-        self.app.caption(START_ID)
-        round_trip = time.time() - probed
-        stopped = time.time()
-        self.app.click(STOP_ID)
-        self.app.wait_caption(START_ID, harness.START_CAPTION, timeout=5)
-        took = time.time() - stopped - 2 * round_trip
-        print("stop took %.3f s (%.3f s probe round trip taken off twice)" % (took, round_trip))
-        self.assertLess(took, 0.5)
+        # Stopped before the first one-second buffer is full: Wine's input
+        # delivers its first samples a third to two thirds of a second late,
+        # so by now there is some tone to keep, but less than a buffer.
+        time.sleep(0.9)
+        # Timed inside Windows from the click to the idle caption's return.
+        # How quick this is lives in bench/audio_bench.sh; here it only has to
+        # end well before the 3 s wait for the sound side would run out.
+        took = self.app.click_timed(STOP_ID, START_ID, harness.START_CAPTION, timeout=10)
+        print("stop took %.3f s" % took)
+        self.assertLess(took, STOP_WELL_BEFORE_THE_SOUND_WAIT_S)
         files = self.session.new_files(before)
         path = os.path.join(self.session.workdir, files[0])
         self.assertIn("audio", streams_by_type(path))
-        self.assertEqual(harness.decode_errors(path), "")
-        self.assertGreater(len(harness.decode_audio_pcm(path, RATE)), RATE // 10)
+        # The video stream may hold no frame yet if the screen grab had not
+        # started; the sound recorded so far must be there and decode cleanly.
+        self.assertEqual(harness.decode_errors(path, "0:a"), "")
+        samples = harness.decode_audio_pcm(path, RATE)
+        window = int(WINDOW_S * RATE)
+        loud = [i for i in range(0, len(samples) - window, window)
+                if harness.rms(samples[i:i + window]) > TONE_RMS * 0.5]
+        print("tone kept %.1f s of %.1f s of sound" % (len(loud) * WINDOW_S, len(samples) / RATE))
+        self.assertGreaterEqual(len(loud) * WINDOW_S, 0.1, "too little of the tone was kept")
 
     def test_two_sessions_back_to_back_each_hold_only_their_own_sound(self):
         first_feed = self.feed([(500, 30)])

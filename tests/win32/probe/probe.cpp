@@ -6,6 +6,12 @@
 //
 //   probe dialog [timeout-ms]          title, visibility and every control's state
 //   probe click <id>                    BM_CLICK on a dialog button (posted)
+//   probe click-timed <id> <watch-id> <hex> [timeout-ms]
+//                                       BM_CLICK (sent, so the handler has run when it
+//                                       returns), then the milliseconds until control
+//                                       <watch-id> reads the text whose UTF-8 bytes are
+//                                       <hex> (hex keeps any script intact on the
+//                                       command line); exit 3 on timeout
 //   probe select <id> <index>           choose a list entry as a user would (CBN_SELCHANGE)
 //   probe messagebox [timeout-ms]       text of the process's message box; presses OK
 //   probe window <class> <title> [ms]   a top-level window's rectangle and visibility
@@ -30,6 +36,8 @@ namespace {
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr int kExitNotFound = 2;
+constexpr int kExitTimedOut = 3;
+constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
 constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011};
@@ -49,6 +57,15 @@ std::wstring Wide(const char* text) {
   std::wstring out(static_cast<size_t>(chars), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], chars);
   out.resize(wcslen(out.c_str()));
+  return out;
+}
+
+std::string FromHex(const char* hex) {
+  std::string out;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+    const char pair[3] = {hex[i], hex[i + 1], '\0'};
+    out.push_back(static_cast<char>(strtoul(pair, nullptr, 16)));
+  }
   return out;
 }
 
@@ -246,6 +263,29 @@ int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
   return 0;
 }
 
+int ClickTimedCommand(HWND dialog, int id, int watchId, const char* hexText, DWORD timeoutMs) {
+  HWND button = GetDlgItem(dialog, id);
+  HWND watched = GetDlgItem(dialog, watchId);
+  if (!button || !watched) return kExitNotFound;
+  const std::wstring wanted = Wide(FromHex(hexText).c_str());
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &ignored);
+  for (;;) {
+    QueryPerformanceCounter(&now);
+    const double ms = 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
+                      static_cast<double>(frequency.QuadPart);
+    if (WindowText(watched) == wanted) {
+      printf("ms=%.1f\n", ms);
+      return 0;
+    }
+    if (ms >= timeoutMs) return kExitTimedOut;
+    Sleep(kTimedPollMs);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -270,6 +310,10 @@ int main(int argc, char** argv) {
     if (!button) return kExitNotFound;
     PostMessageW(button, BM_CLICK, 0, 0);
     return 0;
+  }
+  if (command == "click-timed" && argc >= 5) {
+    return ClickTimedCommand(dialog, atoi(argv[2]), atoi(argv[3]), argv[4],
+                             TimeoutArg(argc, argv, 5));
   }
   if (command == "select" && argc >= 4) {
     int id = atoi(argv[2]);
