@@ -315,11 +315,14 @@ class Parvelo:
         if code != 0:
             raise AssertionError("cannot click control %d" % control_id)
 
-    def click_timed(self, control_id, watch_id, text, timeout=20.0):
+    def click_timed(self, control_id, watch_id, text, timeout=20.0, first=None):
         """Clicks a button and returns the seconds, timed inside Windows, until
-        control `watch_id` reads `text`."""
-        code, values = self.session.probe("click-timed", control_id, watch_id,
-                                          text.encode("utf-8").hex(), int(timeout * 1000))
+        control `watch_id` reads `text`. With `first`, the click waits until
+        that control reads `first`."""
+        args = ["click-timed", control_id, watch_id, text.encode("utf-8").hex(), int(timeout * 1000)]
+        if first is not None:
+            args.append(first.encode("utf-8").hex())
+        code, values = self.session.probe(*args)
         if code != 0:
             raise AssertionError("caption of %d did not become %r within %.1f s after clicking %d"
                                  % (watch_id, text, timeout, control_id))

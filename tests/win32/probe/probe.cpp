@@ -6,12 +6,14 @@
 //
 //   probe dialog [timeout-ms]          title, visibility and every control's state
 //   probe click <id>                    BM_CLICK on a dialog button (posted)
-//   probe click-timed <id> <watch-id> <hex> [timeout-ms]
+//   probe click-timed <id> <watch-id> <hex> [timeout-ms [first-hex]]
 //                                       BM_CLICK (sent, so the handler has run when it
 //                                       returns), then the milliseconds until control
 //                                       <watch-id> reads the text whose UTF-8 bytes are
 //                                       <hex> (hex keeps any script intact on the
-//                                       command line); exit 3 on timeout
+//                                       command line); with <first-hex>, the click
+//                                       waits until <watch-id> reads that; exit 3 on
+//                                       timeout
 //   probe select <id> <index>           choose a list entry as a user would (CBN_SELCHANGE)
 //   probe messagebox [timeout-ms]       text of the process's message box; presses OK
 //   probe window <class> <title> [ms]   a top-level window's rectangle and visibility
@@ -263,27 +265,40 @@ int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
   return 0;
 }
 
-int ClickTimedCommand(HWND dialog, int id, int watchId, const char* hexText, DWORD timeoutMs) {
+double MillisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+// Polls `watched` until it reads `wanted`; false after `timeoutMs`.
+bool WaitForText(HWND watched, const std::wstring& wanted, DWORD timeoutMs) {
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  while (WindowText(watched) != wanted) {
+    if (MillisecondsSince(start) >= timeoutMs) return false;
+    Sleep(kTimedPollMs);
+  }
+  return true;
+}
+
+int ClickTimedCommand(HWND dialog, int id, int watchId, const char* hexText, DWORD timeoutMs,
+                      const char* firstHexText) {
   HWND button = GetDlgItem(dialog, id);
   HWND watched = GetDlgItem(dialog, watchId);
   if (!button || !watched) return kExitNotFound;
-  const std::wstring wanted = Wide(FromHex(hexText).c_str());
-  LARGE_INTEGER frequency, start, now;
-  QueryPerformanceFrequency(&frequency);
+  if (firstHexText && !WaitForText(watched, Wide(FromHex(firstHexText).c_str()), timeoutMs)) {
+    return kExitTimedOut;
+  }
+  LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &ignored);
-  for (;;) {
-    QueryPerformanceCounter(&now);
-    const double ms = 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
-                      static_cast<double>(frequency.QuadPart);
-    if (WindowText(watched) == wanted) {
-      printf("ms=%.1f\n", ms);
-      return 0;
-    }
-    if (ms >= timeoutMs) return kExitTimedOut;
-    Sleep(kTimedPollMs);
-  }
+  if (!WaitForText(watched, Wide(FromHex(hexText).c_str()), timeoutMs)) return kExitTimedOut;
+  printf("ms=%.1f\n", MillisecondsSince(start));
+  return 0;
 }
 
 }  // namespace
@@ -313,7 +328,7 @@ int main(int argc, char** argv) {
   }
   if (command == "click-timed" && argc >= 5) {
     return ClickTimedCommand(dialog, atoi(argv[2]), atoi(argv[3]), argv[4],
-                             TimeoutArg(argc, argv, 5));
+                             TimeoutArg(argc, argv, 5), argc >= 7 ? argv[6] : nullptr);
   }
   if (command == "select" && argc >= 4) {
     int id = atoi(argv[2]);
