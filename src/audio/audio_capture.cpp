@@ -34,7 +34,7 @@ constexpr DWORD kAudioDoneWaitMs = 3000;
 std::atomic<int> buffersQueued{0};
 // Whether the session's first buffer has come back; the audio thread's.
 bool firstBufferSeen = false;
-// Zeros to encode as lead-in silence.
+// Zeros to encode as the silence before a late first sound.
 uint8_t silence[kAudioBufferBytes];
 
 void QueueBuffer(WAVEHDR& header) {
@@ -55,29 +55,34 @@ void EncodeAndWrite(const uint8_t* pcm, uint32_t bytes) {
   WriteMp3Bytes();
 }
 
-// Before the first sound: silence for as long as the device started
-// after the video, so the sound keeps step with the picture.
-void WriteLeadIn(const WAVEHDR& first) {
-  uint64_t bytes = uint64_t{LeadInSilenceFrames(timeGetTime(), first.dwBytesRecorded,
-                                                g_recorder.videoStarted.load() != 0,
-                                                g_recorder.videoStartMs.load())} *
-                   kPcmBlockAlign;
+// The first buffer lines the sound up with the picture: silence for as long
+// as the device started after the video, or the part recorded before the
+// video's position 0 left out.
+void WriteFirstBuffer(const WAVEHDR& first) {
+  const SoundAlignment alignment =
+      AlignFirstBuffer(timeGetTime(), first.dwBytesRecorded, g_recorder.videoStarted.load() != 0,
+                       g_recorder.videoStartMs.load());
+  uint64_t bytes = uint64_t{alignment.silenceFrames} * kPcmBlockAlign;
   while (bytes > 0) {
     const auto chunk = static_cast<uint32_t>(bytes < sizeof silence ? bytes : sizeof silence);
     EncodeAndWrite(silence, chunk);
     bytes -= chunk;
   }
+  const uint32_t skipped = alignment.skipFrames * kPcmBlockAlign;
+  EncodeAndWrite(reinterpret_cast<const uint8_t*>(first.lpData) + skipped,
+                 first.dwBytesRecorded - skipped);
 }
 
 // A filled buffer came back: while recording it is encoded, written and
 // queued again; while finishing it is encoded and written only.
 void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
-  if (!firstBufferSeen) {
+  if (firstBufferSeen) {
+    EncodeAndWrite(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBytesRecorded);
+  } else {
     firstBufferSeen = true;
-    WriteLeadIn(*header);
+    WriteFirstBuffer(*header);
   }
-  EncodeAndWrite(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBytesRecorded);
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
 }

@@ -126,9 +126,9 @@ class SoundRecording(harness.WineTestCase):
         self.assertIn("audio", kinds)
         self.assertEqual(harness.decode_errors(path, "0:a"), "")
         # The sound runs to where the picture ends: what the device recorded
-        # before the Stop is kept, and a device that delivered its first
-        # samples late is lined up with silence. (The picture may still be
-        # empty if the grab had not started yet.)
+        # before the Stop is kept, and the start is lined up with the
+        # picture's. (The picture may still be empty if the grab had not
+        # started yet.)
         samples = harness.decode_audio_pcm(path, RATE)
         window = int(WINDOW_S * RATE)
         tone_s = WINDOW_S * sum(1 for i in range(0, len(samples) - window, window)
