@@ -341,6 +341,28 @@ class Parvelo:
             time.sleep(0.05)
         raise AssertionError("caption of %d stayed %r, expected %r" % (control_id, seen, text))
 
+    def wait_recorded(self, seconds, timeout=20.0):
+        """Waits until the Start button's "minutes:seconds" reads at least `seconds`."""
+        deadline = time.time() + timeout
+        seen = None
+        while time.time() < deadline:
+            seen = self.caption(START_ID)
+            minutes, sep, secs = (seen or "").partition(":")
+            if sep and minutes.isdigit() and secs.isdigit() and int(minutes) * 60 + int(secs) >= seconds:
+                return
+            time.sleep(0.05)
+        raise AssertionError("the Start button read %r, not yet %d s recorded" % (seen, seconds))
+
+    def wait_caption_change(self, control_id, text, timeout=20.0):
+        """Waits until the caption of `control_id` no longer reads `text`; returns the new one."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            seen = self.caption(control_id)
+            if seen != text:
+                return seen
+            time.sleep(0.05)
+        raise AssertionError("caption of %d stayed %r" % (control_id, text))
+
     def wait_idle(self, timeout=30.0):
         """Waits until a stopped session has closed its file (idle captions back)."""
         self.wait_caption(START_ID, START_CAPTION, timeout)

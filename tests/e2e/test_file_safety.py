@@ -31,7 +31,7 @@ class KilledMidRecording(harness.WineTestCase):
         app.wait_ready()
         before = os.listdir(self.session.workdir)
         app.click(START_ID)
-        app.wait_caption(START_ID, "0:1", timeout=8)
+        app.wait_recorded(1, timeout=8)
         time.sleep(5)
         recorded = 6.0  # seconds since Start, the set-up before the first frame included
         for pid in parvelo_pids():

@@ -42,7 +42,7 @@ class ShellTestCase(harness.WineTestCase):
         self.fail("the region frame is still there")
 
     def wait_recording(self):
-        self.app.wait_caption(START_ID, "0:1", timeout=8)
+        self.app.wait_recorded(1, timeout=8)
 
     def new_recordings(self, before):
         return [os.path.join(self.session.workdir, f) for f in self.session.new_files(before)
@@ -238,9 +238,12 @@ class TrayAndWindow(ShellTestCase):
         self.start()
         idle = self.dialog_pixels()
         self.app.click(START_ID)
-        self.app.wait_caption(START_ID, "0:1", timeout=8)
+        self.app.wait_recorded(1, timeout=8)
         first = self.dialog_pixels()
-        self.app.wait_caption(START_ID, "0:2", timeout=8)
+        # The screenshot shows this caption or an earlier one; the next
+        # screenshot comes after the caption has moved on from it.
+        shown = self.app.caption(START_ID)
+        self.app.wait_caption_change(START_ID, shown, timeout=8)
         second = self.dialog_pixels()
         # What is on the screen changes with the caption, not only the text.
         self.assertNotEqual(idle, first)
@@ -394,7 +397,7 @@ class ReadmeScreenshots(ShellTestCase):
         time.sleep(0.5)
         self.crop_dialog("dialog-idle.png")
         self.app.click(START_ID)
-        self.app.wait_caption(START_ID, "0:2", timeout=8)
+        self.app.wait_recorded(2, timeout=8)
         self.crop_dialog("dialog-recording.png")
         self.app.click(STOP_ID)
         self.app.wait_idle()
