@@ -7,7 +7,9 @@
 //
 // For each generated signal, encodes SECONDS of audio RUNS times and prints
 // the best run as key=value lines, one signal per line:
-//   signal=tone seconds=60 wall_s=0.812 cpu_s=0.810 times_real_time=73.9 cpu_times_real_time=74.1 kbit_per_second=128.0
+//   signal=tone seconds=60 wall_s=0.812 cpu_s=0.810 times_real_time=73.9
+//   cpu_times_real_time=74.1 kbit_per_second=128.0
+// (all on one line).
 // With OUT_PREFIX, the last run's MP3 of each signal is written to
 // OUT_PREFIX-<signal>.mp3, for a check of its format with ffprobe, and the
 // signal itself to OUT_PREFIX-<signal>.pcm (raw s16le stereo), for timing
