@@ -87,7 +87,8 @@ Samples Mixed(int frames) {
     for (int channel = 0; channel < kChannels; ++channel) {
       double value = 0.0;
       for (int n = 0; n < notes; ++n) {
-        const double swell = 0.5 + 0.5 * std::sin(2 * kPi * kSwellHz * t * (n + 1) / notes + channel);
+        const double swell =
+            0.5 + 0.5 * std::sin(2 * kPi * kSwellHz * t * (n + 1) / notes + channel);
         value += kChordAmplitude * swell * std::sin(2 * kPi * kChordHz[n] * t + n + channel);
       }
       noise = noise * kLcgMultiplier + kLcgIncrement;
@@ -191,15 +192,17 @@ int main(int argc, char** argv) {
       // Best of the runs: other work on the machine only ever slows a run.
       if (i == 0 || run.wall < best.wall) best = run;
     }
-    std::printf("signal=%s seconds=%d wall_s=%.3f cpu_s=%.3f times_real_time=%.1f "
-                "cpu_times_real_time=%.1f kbit_per_second=%.1f\n",
-                signal.name, seconds, best.wall, best.cpu, seconds / best.wall,
-                best.cpu > 0.0 ? seconds / best.cpu : 0.0,
-                static_cast<double>(best.mp3.size()) / seconds / kBitsPerKilobit);
+    std::printf(
+        "signal=%s seconds=%d wall_s=%.3f cpu_s=%.3f times_real_time=%.1f "
+        "cpu_times_real_time=%.1f kbit_per_second=%.1f\n",
+        signal.name, seconds, best.wall, best.cpu, seconds / best.wall,
+        best.cpu > 0.0 ? seconds / best.cpu : 0.0,
+        static_cast<double>(best.mp3.size()) / seconds / kBitsPerKilobit);
     if (outPrefix != nullptr) {
       const std::string stem = std::string(outPrefix) + "-" + signal.name;
       if (!WriteFile(stem + ".mp3", run.mp3.data(), run.mp3.size()) ||
-          !WriteFile(stem + ".pcm", signal.samples.data(), signal.samples.size() * sizeof(int16_t))) {
+          !WriteFile(stem + ".pcm", signal.samples.data(),
+                     signal.samples.size() * sizeof(int16_t))) {
         std::fprintf(stderr, "cannot write the %s files\n", signal.name);
         return kExitFailed;
       }
