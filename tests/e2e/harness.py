@@ -331,37 +331,31 @@ class Parvelo:
     def caption(self, control_id):
         return self.dialog().get("%d.text" % control_id)
 
-    def wait_caption(self, control_id, text, timeout=20.0):
+    def wait_caption_until(self, control_id, accept, timeout, expected):
+        """Polls the caption of `control_id` until `accept(caption)`; returns that caption."""
         deadline = time.time() + timeout
         seen = None
         while time.time() < deadline:
             seen = self.caption(control_id)
-            if seen == text:
-                return time.time()
+            if accept(seen):
+                return seen
             time.sleep(0.05)
-        raise AssertionError("caption of %d stayed %r, expected %r" % (control_id, seen, text))
+        raise AssertionError("caption of %d stayed %r, expected %s" % (control_id, seen, expected))
+
+    def wait_caption(self, control_id, text, timeout=20.0):
+        self.wait_caption_until(control_id, lambda seen: seen == text, timeout, repr(text))
 
     def wait_recorded(self, seconds, timeout=20.0):
         """Waits until the Start button's "minutes:seconds" reads at least `seconds`."""
-        deadline = time.time() + timeout
-        seen = None
-        while time.time() < deadline:
-            seen = self.caption(START_ID)
+        def recorded_enough(seen):
             minutes, sep, secs = (seen or "").partition(":")
-            if sep and minutes.isdigit() and secs.isdigit() and int(minutes) * 60 + int(secs) >= seconds:
-                return
-            time.sleep(0.05)
-        raise AssertionError("the Start button read %r, not yet %d s recorded" % (seen, seconds))
+            return sep and minutes.isdigit() and secs.isdigit() and int(minutes) * 60 + int(secs) >= seconds
+        self.wait_caption_until(START_ID, recorded_enough, timeout, "at least %d s recorded" % seconds)
 
     def wait_caption_change(self, control_id, text, timeout=20.0):
         """Waits until the caption of `control_id` no longer reads `text`; returns the new one."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            seen = self.caption(control_id)
-            if seen != text:
-                return seen
-            time.sleep(0.05)
-        raise AssertionError("caption of %d stayed %r" % (control_id, text))
+        return self.wait_caption_until(control_id, lambda seen: seen != text, timeout,
+                                       "anything but %r" % text)
 
     def wait_idle(self, timeout=30.0):
         """Waits until a stopped session has closed its file (idle captions back)."""

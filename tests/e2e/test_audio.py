@@ -23,6 +23,13 @@ STOP_WELL_BEFORE_THE_SOUND_WAIT_S = 2.0
 SOUND_SHORT_OF_PICTURE_S = 0.15
 
 
+def loud_windows(samples):
+    """Starts of the WINDOW_S windows that carry the tone at more than half its level."""
+    window = int(WINDOW_S * RATE)
+    return [i for i in range(0, len(samples) - window, window)
+            if harness.rms(samples[i:i + window]) > TONE_RMS * 0.5]
+
+
 def streams_by_type(path):
     info = harness.streams(path)
     return {s["codec_type"]: s for s in info["streams"]}
@@ -62,8 +69,7 @@ class SoundRecording(harness.WineTestCase):
         # The tone's steady part: past any lead-in silence and the encoder's
         # ringing at the onset, and before the end.
         window = int(WINDOW_S * RATE)
-        loud = [i for i in range(0, len(samples) - window, window)
-                if harness.rms(samples[i:i + window]) > TONE_RMS * 0.5]
+        loud = loud_windows(samples)
         self.assertGreater(len(loud), 20)
         middle = samples[loud[0] + 2 * window:loud[-1] - window]
         self.assertAlmostEqual(harness.zero_crossing_frequency(middle, RATE), TONE_HZ, delta=5)
@@ -130,9 +136,7 @@ class SoundRecording(harness.WineTestCase):
         # picture's. (The picture may still be empty if the grab had not
         # started yet.)
         samples = harness.decode_audio_pcm(path, RATE)
-        window = int(WINDOW_S * RATE)
-        tone_s = WINDOW_S * sum(1 for i in range(0, len(samples) - window, window)
-                                if harness.rms(samples[i:i + window]) > TONE_RMS * 0.5)
+        tone_s = WINDOW_S * len(loud_windows(samples))
         audio_s, video_s = len(samples) / RATE, float(kinds["video"].get("duration") or 0)
         print("stop took %.3f s; audio %.2f s (tone %.1f s), video %.2f s" % (took, audio_s, tone_s,
                                                                             video_s))
