@@ -168,7 +168,7 @@ void MeasureOverhead(const std::vector<Bytes>& mp3) {
 
 int WriteLargeFile(const std::vector<Bytes>& clip, const std::vector<Bytes>& mp3, const char* path,
                    uint64_t bytes) {
-  std::shared_ptr<AviFileIo> io = AviMakeStdioFileIo();
+  std::shared_ptr<AviFileIo> io = AviMakeDiskFileIo();
   AviFileOptions options;
   options.io = io;
   int32_t frames = 0;

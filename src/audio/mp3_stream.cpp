@@ -4,23 +4,18 @@
 
 #include <lame/lame.h>
 
-#include <mutex>
-
+#include "avi/session_stream.h"
 #include "session/recorder_globals.h"
 
 namespace {
 
-// The audio thread's stream and where its next write starts. The lock
-// keeps the audio thread's use of the stream apart from a recording thread
-// that gave up waiting for it (and then owns the stream).
-std::mutex streamLock;
-AviStream* audioStream = nullptr;
-int32_t audioPosition = 0;
-bool streamAbandoned = false;
+// The audio thread's stream, which the recording thread may give up waiting for.
+SessionStream audioStream;
 
 }  // namespace
 
 bool SetUpMp3Encoder() {
+  audioStream.Begin();
   g_recorder.mp3Buffer =
       static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kMp3BufferBytes));
   g_recorder.lameFlags = lame_init();
@@ -39,16 +34,10 @@ bool SetUpMp3Encoder() {
 }
 
 void CreateAudioStream() {
-  std::lock_guard<std::mutex> lock(streamLock);
-  streamAbandoned = false;
-  audioPosition = 0;
-  AviStreamInfo header = MakeAudioStreamInfo();
   auto format = MakeMp3FormatBlock();
-  if (AviFileCreateStream(g_recorder.aviFile, &audioStream, &header) != kAviOk) {
-    audioStream = nullptr;  // the session goes on without sound
-    return;
-  }
-  AviStreamSetFormat(audioStream, 0, format.data(), static_cast<int32_t>(format.size()));
+  // Without a stream the session goes on without sound.
+  audioStream.Create(&g_recorder.aviFile, MakeAudioStreamInfo(), format.data(),
+                     static_cast<int32_t>(format.size()));
 }
 
 void EncodeAudioBuffer(const uint8_t* pcm, uint32_t byteCount) {
@@ -59,18 +48,10 @@ void EncodeAudioBuffer(const uint8_t* pcm, uint32_t byteCount) {
 }
 
 void WriteMp3Bytes() {
-  std::lock_guard<std::mutex> lock(streamLock);
   // A negative result is a library error, not data.
-  if (streamAbandoned || !audioStream || g_recorder.mp3Bytes < 0) return;
+  if (g_recorder.mp3Bytes < 0) return;
   // The stream declares one byte a sample, so the count is the byte count.
-  const int32_t count = g_recorder.mp3Bytes;
-  int result = AviStreamWrite(audioStream, audioPosition, count, g_recorder.mp3Buffer, count, 0,
-                              nullptr, nullptr);
-  if (result != kAviOk) {
-    ReportWriteFailure(result);
-    return;
-  }
-  audioPosition += count;
+  ReportWriteFailure(audioStream.Append(g_recorder.mp3Buffer, g_recorder.mp3Bytes));
 }
 
 void FinishMp3Encoder() {
@@ -84,16 +65,10 @@ void FinishMp3Encoder() {
 void ReleaseMp3StreamAndSignal() {
   HeapFree(GetProcessHeap(), 0, g_recorder.mp3Buffer);
   g_recorder.mp3Buffer = nullptr;
-  std::lock_guard<std::mutex> lock(streamLock);
-  if (streamAbandoned) return;  // the stream and audioDone are no longer ours
-  if (audioStream) AviStreamRelease(audioStream);
-  audioStream = nullptr;
-  g_recorder.audioDone.store(1);
+  // Once abandoned, the stream and audioDone are no longer ours.
+  if (audioStream.Release()) g_recorder.audioDone.store(1);
 }
 
 void AbandonMp3Stream() {
-  std::lock_guard<std::mutex> lock(streamLock);
-  streamAbandoned = true;
-  if (audioStream) AviStreamRelease(audioStream);
-  audioStream = nullptr;
+  audioStream.Abandon();
 }

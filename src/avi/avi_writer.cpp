@@ -1,8 +1,11 @@
 #include "avi/avi_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "avi/riff_layout.h"
@@ -48,22 +51,28 @@ constexpr uint32_t kAvifTrustCkType = 0x800;
 constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 
 // Each refresh adds one standard index per stream to the current part, since
-// only chunks that an index on disk lists are safe after a crash. Closing a
-// part folds them into one index for the part, so a stream's super index
-// holds one entry per closed part plus the refresh indexes of the open part;
-// a part is closed early once it has kMaxRefreshIndexesPerPart of them.
+// only chunks that an index on disk lists are safe after a crash. Every
+// kRefreshIndexesPerFold of them are folded into one index of the same
+// chunks, and closing a part folds all of its indexes into one, so a
+// stream's super index holds one entry per closed part plus the folded and
+// refresh indexes of the open part. A part is closed early once that would
+// pass kMaxIndexesPerOpenPart, which at one refresh every 2 s is after more
+// than 60 hours.
 constexpr uint32_t kSuperIndexEntries = 2048;
-constexpr uint32_t kMaxRefreshIndexesPerPart = 128;
-constexpr uint32_t kMaxParts = kSuperIndexEntries - kMaxRefreshIndexesPerPart;
+constexpr uint32_t kRefreshIndexesPerFold = 128;
+constexpr uint32_t kMaxIndexesPerOpenPart = kSuperIndexEntries / 2;
+constexpr uint32_t kMaxParts = kSuperIndexEntries - kMaxIndexesPerOpenPart;
 
 constexpr uint64_t kMaxStrlBytes = kListHeaderBytes + kChunkHeaderBytes + kStreamHeaderBytes +
                                    kChunkHeaderBytes + kAviMaxFormatBytes + kChunkHeaderBytes +
                                    kStreamNameBytes + kChunkHeaderBytes + kIndexHeaderBytes +
                                    kSuperIndexEntryBytes * kSuperIndexEntries;
 // The first part's headers take a fixed room before its movi list: a slot
-// per possible stream, each a strl padded with JUNK (or only JUNK while the
-// stream is not listed), so streams can be added and indexes grow without
-// moving anything. A refresh then rewrites only what changed, each stream's
+// per possible stream, each a strl padded with JUNK inside it (or only JUNK
+// while the stream is not listed), so streams can be added and indexes grow
+// without moving anything. The padding stays inside the strl because
+// readers such as the platform's AVI file service take one child of hdrl
+// per stream. A refresh then rewrites only what changed, each stream's
 // slot on its own, so a writer stopped between two writes leaves every
 // stream's header and index consistent with each other.
 constexpr uint64_t kStreamSlotBytes = kMaxStrlBytes + kChunkHeaderBytes;
@@ -97,7 +106,23 @@ struct Stream {
   size_t firstUnindexed = 0;            // of partEntries, not yet in an index on disk
   std::vector<SuperIndexEntry> superIndex;
   size_t partSuperIndexStart = 0;      // superIndex entries from here are the open part's
+  size_t runSuperIndexStart = 0;       // from here the refresh indexes not yet folded
+  size_t runFirstEntry = 0;            // of partEntries, the first those list
   size_t superIndexEntriesOnDisk = 0;  // the most ever published, stale ones are zeroed
+};
+
+// Bytes to put at a position of the file.
+struct Patch {
+  uint64_t offset;
+  std::vector<uint8_t> bytes;
+};
+
+// What one publication puts on the disk after the data it describes: part
+// sizes, then headers, then (once nothing points at them) JUNK over the
+// indexes that folded ones replaced.
+struct Publication {
+  std::vector<Patch> headers;
+  std::vector<uint64_t> staleIndexes;
 };
 
 struct Part {
@@ -107,6 +132,10 @@ struct Part {
   uint64_t moviEnd;
   uint64_t end;
 };
+
+uint32_t Saturated32(uint64_t value) {
+  return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
+}
 
 int64_t SteadyClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -118,9 +147,11 @@ int64_t SteadyClockMs() {
 
 class AviWriterCore {
  public:
+  ~AviWriterCore() { StopSyncThread(); }
+
   int Open(const char* path, const AviFileOptions& options) {
     options_ = options;
-    if (!options_.io) options_.io = AviMakeStdioFileIo();
+    if (!options_.io) options_.io = AviMakeDiskFileIo();
     if (!options_.clockMs) options_.clockMs = SteadyClockMs;
     if (options_.riffPartLimitBytes == 0 ||
         options_.riffPartLimitBytes > kAviMaxRiffPartLimitBytes) {
@@ -131,9 +162,17 @@ class AviWriterCore {
     first_ = Part{kFormAvi, 0, kHeaderRegionBytes - kListHeaderBytes, end_, end_};
     parts_ = 1;
     partOpen_ = true;
-    PublishHeaders();
-    if (error_ != kAviOk) options_.io->Close();
-    return error_;
+    lastRefreshMs_ = options_.clockMs();
+    // An empty file: its headers describe no data, so nothing need be on the disk first.
+    for (const Patch& patch : TakePublication().headers) {
+      Put(patch.offset, patch.bytes.data(), patch.bytes.size());
+    }
+    if (error_ != kAviOk) {
+      options_.io->Close();
+      return error_;
+    }
+    syncThread_ = std::thread(&AviWriterCore::PublishWhenAsked, this);
+    return kAviOk;
   }
 
   int CreateStream(const AviStreamInfo& info, int* number) {
@@ -161,11 +200,11 @@ class AviWriterCore {
     if (stream.length > 0) return kAviErrorFormat;
     const auto* first = static_cast<const uint8_t*>(format);
     stream.format.assign(first, first + bytes);
-    Refresh();
+    AskForPublication();
     return error_;
   }
 
-  int Write(int number, int32_t start, int32_t samples, const void* data, int32_t bytes,
+  int Write(int number, int64_t start, int32_t samples, const void* data, int32_t bytes,
             uint32_t flags) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return kAviErrorClosed;
@@ -188,7 +227,9 @@ class AviWriterCore {
     // frame at its time, and players show the previous frame meanwhile.
     // After a failure AddChunk writes nothing and the failure is returned.
     while (stream.length < startSample && error_ == kAviOk) AddChunk(number, nullptr, 0, 0, 1);
-    AddChunk(number, data, static_cast<uint32_t>(bytes), flags, static_cast<uint32_t>(samples));
+    // Any chunk of a sample stream can be read on its own.
+    const uint32_t keyFlags = frames ? flags : flags | kAviIfKeyframe;
+    AddChunk(number, data, static_cast<uint32_t>(bytes), keyFlags, static_cast<uint32_t>(samples));
     if (error_ == kAviOk &&
         options_.clockMs() - lastRefreshMs_ >= int64_t{options_.headerRefreshMs}) {
       Refresh();
@@ -200,18 +241,23 @@ class AviWriterCore {
     std::lock_guard<std::mutex> lock(mutex_);
     const Stream& stream = streams_[number];
     *info = stream.info;
-    info->dwLength = static_cast<uint32_t>(stream.length);
+    info->dwLength = Saturated32(stream.length);
     info->dwSuggestedBufferSize = SuggestedBufferBytes(stream);
     return kAviOk;
   }
 
   void Release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return;
-    if (partOpen_) ClosePart();
-    PublishHeaders();
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (closed_) return;
+      closed_ = true;
+      if (partOpen_) ClosePart();
+      AskForPublication();
+      const uint64_t last = publicationsAsked_;
+      published_.wait(lock, [&] { return publicationsDone_ >= last; });
+    }
+    StopSyncThread();
     options_.io->Close();
-    closed_ = true;
   }
 
  private:
@@ -244,20 +290,20 @@ class AviWriterCore {
     Append(header, sizeof header);
   }
 
-  // A RIFF or LIST header for the list ending at end.
-  void PutListHeader(uint64_t offset, uint32_t fourcc, uint64_t end, uint32_t type) {
-    uint8_t header[kListHeaderBytes];
-    riff::StoreU32(header, fourcc);
-    riff::StoreU32(header + sizeof fourcc, static_cast<uint32_t>(end - offset - kChunkHeaderBytes));
-    riff::StoreU32(header + kChunkHeaderBytes, type);
-    Put(offset, header, sizeof header);
+  // A RIFF or LIST header for the list from offset to end.
+  static Patch ListHeader(uint64_t offset, uint32_t fourcc, uint64_t end, uint32_t type) {
+    Patch patch{offset, std::vector<uint8_t>(kListHeaderBytes)};
+    riff::StoreU32(patch.bytes.data(), fourcc);
+    riff::StoreU32(patch.bytes.data() + sizeof fourcc,
+                   static_cast<uint32_t>(end - offset - kChunkHeaderBytes));
+    riff::StoreU32(patch.bytes.data() + kChunkHeaderBytes, type);
+    return patch;
   }
 
-  bool SyncIo() {
-    if (ioFailed_) return false;
-    if (options_.io->Sync()) return true;
-    FailIo();
-    return false;
+  // The part's RIFF and movi headers, in that order.
+  static void AddListHeaders(const Part& part, std::vector<Patch>* patches) {
+    patches->push_back(ListHeader(part.start, riff::kRiff, part.end, part.form));
+    patches->push_back(ListHeader(part.moviList, riff::kList, part.moviEnd, riff::kMovi));
   }
 
   void FailIo() {
@@ -271,7 +317,8 @@ class AviWriterCore {
 
   // Bytes the open part still needs for its indexes, were one more chunk of
   // the given stream added: the refresh index of its chunks not yet indexed,
-  // the part's own index at its close, and for the first part the idx1.
+  // the fold of its refresh indexes, the part's own index at its close, and
+  // for the first part the idx1.
   uint64_t IndexBytesWith(int number) const {
     uint64_t bytes = 0;
     uint64_t chunks = 0;
@@ -279,9 +326,10 @@ class AviWriterCore {
       const Stream& stream = streams_[i];
       const size_t added = static_cast<int>(i) == number ? 1 : 0;
       const uint64_t entries = stream.partEntries.size() + added;
-      const uint64_t unindexed = entries - stream.firstUnindexed;
-      if (entries > 0) bytes += StdIndexBytes(entries);
-      if (unindexed > 0) bytes += StdIndexBytes(unindexed);
+      for (uint64_t listed :
+           {entries, entries - stream.firstUnindexed, entries - stream.runFirstEntry}) {
+        if (listed > 0) bytes += StdIndexBytes(listed);
+      }
       chunks += entries;
     }
     if (parts_ == 1) bytes += kChunkHeaderBytes + kIdx1EntryBytes * chunks;
@@ -295,7 +343,7 @@ class AviWriterCore {
         end_ - CurrentPart().start + chunkBytes + IndexBytesWith(number) >
             options_.riffPartLimitBytes) {
       ClosePart();
-      PublishHeaders();
+      AskForPublication();
     }
     if (!partOpen_) StartPart();
     if (error_ != kAviOk) return;
@@ -321,7 +369,9 @@ class AviWriterCore {
     const uint64_t moviList = end_ + kListHeaderBytes;
     end_ = moviList + kListHeaderBytes;
     last_ = Part{kFormAviExtension, moviList - kListHeaderBytes, moviList, end_, end_};
-    PutListHeaders(last_);
+    std::vector<Patch> headers;
+    AddListHeaders(last_, &headers);
+    for (const Patch& patch : headers) Put(patch.offset, patch.bytes.data(), patch.bytes.size());
     ++parts_;
     partOpen_ = true;
   }
@@ -359,6 +409,21 @@ class AviWriterCore {
     return entry;
   }
 
+  // Replaces the stream's super index entries from `from` on by one index
+  // of partEntries[firstEntry, firstUnindexed); the replaced ones are JUNKed
+  // once no header points at them.
+  void FoldIndexes(int number, size_t from, size_t firstEntry) {
+    Stream& stream = streams_[number];
+    const SuperIndexEntry entry = AppendStdIndex(number, firstEntry, stream.firstUnindexed);
+    for (size_t j = from; j < stream.superIndex.size(); ++j) {
+      staleIndexes_.push_back(stream.superIndex[j].offset);
+    }
+    stream.superIndex.resize(from);
+    stream.superIndex.push_back(entry);
+    stream.runSuperIndexStart = stream.superIndex.size();
+    stream.runFirstEntry = stream.firstUnindexed;
+  }
+
   // The legacy index of the first part: all its chunks in file order, with
   // offsets from the 'movi' list type.
   void AppendIdx1() {
@@ -392,81 +457,154 @@ class AviWriterCore {
   }
 
   // Writes the part's own indexes (and the idx1 after the first part's movi
-  // list), replacing its refresh indexes in the super indexes.
+  // list), replacing its refresh and folded indexes in the super indexes.
   void ClosePart() {
     Part& part = CurrentPart();
     for (size_t i = 0; i < streams_.size(); ++i) {
       Stream& stream = streams_[i];
+      stream.firstUnindexed = stream.partEntries.size();
       if (stream.partEntries.empty()) continue;
-      const SuperIndexEntry entry =
-          AppendStdIndex(static_cast<int>(i), 0, stream.partEntries.size());
-      for (size_t j = stream.partSuperIndexStart; j < stream.superIndex.size(); ++j) {
-        staleIndexes_.push_back(stream.superIndex[j].offset);
-      }
-      stream.superIndex.resize(stream.partSuperIndexStart);
-      stream.superIndex.push_back(entry);
+      FoldIndexes(static_cast<int>(i), stream.partSuperIndexStart, 0);
     }
     part.moviEnd = end_;
     if (parts_ == 1) AppendIdx1();
     part.end = end_;
+    // A later publication covers only the first and the open part.
+    if (parts_ > 1) AddListHeaders(part, &closedPartHeaders_);
     for (Stream& stream : streams_) {
       stream.partEntries.clear();
-      stream.firstUnindexed = 0;
-      stream.partSuperIndexStart = stream.superIndex.size();
+      stream.firstUnindexed = stream.runFirstEntry = 0;
+      stream.partSuperIndexStart = stream.runSuperIndexStart = stream.superIndex.size();
     }
     partOpen_ = false;
     partChunks_ = 0;
-    partRefreshIndexes_ = 0;
+  }
+
+  // Whether a stream's super index has no room for another refresh index in
+  // the open part.
+  bool OpenPartIndexesFull() const {
+    for (const Stream& stream : streams_) {
+      if (stream.superIndex.size() - stream.partSuperIndexStart + 1 >= kMaxIndexesPerOpenPart) {
+        return true;
+      }
+    }
+    return false;
   }
 
   void AppendRefreshIndexes() {
-    bool appended = false;
     for (size_t i = 0; i < streams_.size(); ++i) {
       Stream& stream = streams_[i];
       if (stream.firstUnindexed == stream.partEntries.size()) continue;
       stream.superIndex.push_back(
           AppendStdIndex(static_cast<int>(i), stream.firstUnindexed, stream.partEntries.size()));
       stream.firstUnindexed = stream.partEntries.size();
-      appended = true;
+      if (stream.superIndex.size() - stream.runSuperIndexStart == kRefreshIndexesPerFold) {
+        FoldIndexes(static_cast<int>(i), stream.runSuperIndexStart, stream.runFirstEntry);
+      }
     }
-    if (appended) ++partRefreshIndexes_;
   }
 
+  // Indexes what was written since the last refresh and has it published.
   void Refresh() {
-    if (partOpen_ && partRefreshIndexes_ == kMaxRefreshIndexesPerPart) {
+    lastRefreshMs_ = options_.clockMs();
+    if (partOpen_ && OpenPartIndexesFull()) {
       ClosePart();
     } else if (partOpen_) {
       AppendRefreshIndexes();
     }
-    PublishHeaders();
+    AskForPublication();
+  }
+
+  // The writing thread takes the publication itself when the sync thread is
+  // free, so it describes the file as of this moment; otherwise the sync
+  // thread takes the next one when it is done with its own.
+  void AskForPublication() {
+    ++publicationsAsked_;
+    if (syncThread_.joinable() && !publicationReady_ && !committing_) {
+      ready_ = TakePublication();
+      publicationsTaken_ = publicationsAsked_;
+      publicationReady_ = true;
+    }
+    publicationWanted_.notify_one();
+  }
+
+  // The sync thread: each publication describes what was written when it
+  // was taken, and is put on the disk only after all of that is.
+  void PublishWhenAsked() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      publicationWanted_.wait(lock, [&] {
+        return stopSyncThread_ || publicationReady_ || publicationsTaken_ < publicationsAsked_;
+      });
+      if (!publicationReady_) {
+        if (publicationsTaken_ == publicationsAsked_) return;
+        ready_ = TakePublication();
+        publicationsTaken_ = publicationsAsked_;
+      }
+      const Publication publication = std::move(ready_);
+      const uint64_t number = publicationsTaken_;
+      publicationReady_ = false;
+      committing_ = true;
+      lock.unlock();
+      const bool written = Commit(publication);
+      lock.lock();
+      committing_ = false;
+      if (!written) FailIo();
+      publicationsDone_ = number;
+      published_.notify_all();
+    }
+  }
+
+  void StopSyncThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopSyncThread_ = true;
+    }
+    publicationWanted_.notify_one();
+    if (syncThread_.joinable()) syncThread_.join();
+  }
+
+  // Part sizes go first: sizes ahead of the indexes only cover more data
+  // than is indexed.
+  Publication TakePublication() {
+    Publication publication;
+    Part& part = CurrentPart();
+    if (partOpen_) part.moviEnd = part.end = end_;
+    AddListHeaders(first_, &publication.headers);
+    publication.headers.insert(publication.headers.end(), closedPartHeaders_.begin(),
+                               closedPartHeaders_.end());
+    closedPartHeaders_.clear();
+    if (parts_ > 1 && partOpen_) AddListHeaders(last_, &publication.headers);
+    BuildHeaders();
+    for (const ByteRange& range : changed_) {
+      publication.headers.push_back(
+          {range.begin,
+           std::vector<uint8_t>(headers_.Data() + range.begin, headers_.Data() + range.end)});
+    }
+    publication.staleIndexes.swap(staleIndexes_);
+    return publication;
   }
 
   // Everything the headers point at goes to the disk before the headers do,
   // so no order of writes reaching the disk can leave headers that describe
-  // missing data. Part sizes go first: sizes ahead of the indexes only cover
-  // more data than is indexed.
-  void PublishHeaders() {
-    if (!SyncIo()) return;
-    Part& part = CurrentPart();
-    if (partOpen_) part.moviEnd = part.end = end_;
-    PutListHeaders(first_);
-    if (parts_ > 1) PutListHeaders(last_);
-    BuildHeaders();
-    for (const ByteRange& range : changed_) {
-      Put(range.begin, headers_.Data() + range.begin, range.end - range.begin);
+  // missing data. Runs without the lock: the writing threads go on
+  // appending meanwhile, at other positions.
+  bool Commit(const Publication& publication) {
+    const auto write = [&](uint64_t offset, const void* data, size_t bytes) {
+      return !ioFailed_ && options_.io->Write(offset, data, bytes);
+    };
+    if (ioFailed_ || !options_.io->Sync()) return false;
+    for (const Patch& patch : publication.headers) {
+      if (!write(patch.offset, patch.bytes.data(), patch.bytes.size())) return false;
     }
-    if (!SyncIo()) return;
-    // Only now no header points at the refresh indexes a closed part replaced.
+    if (!options_.io->Sync()) return false;
+    // Only now no header points at the indexes that folded ones replaced.
     uint8_t junk[sizeof riff::kJunk];
     riff::StoreU32(junk, riff::kJunk);
-    for (uint64_t offset : staleIndexes_) Put(offset, junk, sizeof junk);
-    staleIndexes_.clear();
-    lastRefreshMs_ = options_.clockMs();
-  }
-
-  void PutListHeaders(const Part& part) {
-    PutListHeader(part.start, riff::kRiff, part.end, part.form);
-    PutListHeader(part.moviList, riff::kList, part.moviEnd, riff::kMovi);
+    for (uint64_t offset : publication.staleIndexes) {
+      if (!write(offset, junk, sizeof junk)) return false;
+    }
+    return true;
   }
 
   // The hdrl list into headers_, at its offsets in the file, and in changed_
@@ -483,7 +621,7 @@ class AviWriterCore {
     riff::Builder& out = headers_;
     out.Clear();
     changed_.clear();
-    out.Zeros(kListHeaderBytes);  // the RIFF header, see PutListHeaders
+    out.Zeros(kListHeaderBytes);  // the RIFF header, see AddListHeaders
     const size_t hdrl = out.BeginList(riff::kList, kListHdrl);
     const size_t avih = out.BeginChunk(kChunkAvih);
     out.U32(video != nullptr && video->info.dwRate != 0
@@ -493,7 +631,10 @@ class AviWriterCore {
                 : 0);
     out.U32(0);  // max bytes per second: unknown until the end, and players ignore it
     out.U32(0);  // padding granularity
-    out.U32(kAvifHasIndex | kAvifIsInterleaved | kAvifTrustCkType);
+    // Readers that trust the flag look for idx1 only, which the first part
+    // gets when it closes.
+    const bool hasIdx1 = parts_ > 1 || !partOpen_;
+    out.U32((hasIdx1 ? kAvifHasIndex : 0) | kAvifIsInterleaved | kAvifTrustCkType);
     // Readers of AVI 1.0 see the first part only, so the main header counts
     // its frames; dmlh has them all.
     out.U32(video == nullptr ? 0 : video->firstPartChunks);
@@ -510,19 +651,21 @@ class AviWriterCore {
     out.EndChunk(avih);
     for (size_t i = 0; i < kAviMaxStreams; ++i) {
       const size_t slot = out.Size();
+      const size_t strl = i < listed ? out.BeginList(riff::kList, kListStrl) : slot;
       const size_t strlChanged = i < listed ? BuildStreamList(streams_[i]) : slot;
       const size_t junk = out.Size();
       out.U32(riff::kJunk);
       out.U32(static_cast<uint32_t>(slot + kStreamSlotBytes - junk - kChunkHeaderBytes));
       out.Zeros(slot + kStreamSlotBytes - out.Size());
-      // The JUNK after a new strl lands inside the slot's old JUNK, which
+      if (i < listed) out.EndChunk(strl);
+      // The JUNK in a new strl lands inside the slot's old JUNK, which
       // still covers the slot until the strl is written over its header.
       changed_.push_back({junk, junk + kChunkHeaderBytes});
       if (strlChanged > slot) changed_.push_back({slot, strlChanged});
     }
     const size_t odml = out.BeginList(riff::kList, kListOdml);
     const size_t dmlh = out.BeginChunk(kChunkDmlh);
-    out.U32(video == nullptr ? 0 : static_cast<uint32_t>(video->length));
+    out.U32(video == nullptr ? 0 : Saturated32(video->length));
     out.Zeros(kDmlhBytes - sizeof(uint32_t));
     out.EndChunk(dmlh);
     out.EndChunk(odml);
@@ -535,12 +678,12 @@ class AviWriterCore {
     return std::max(stream.info.dwSuggestedBufferSize, stream.largestChunkBytes);
   }
 
-  // Returns the end of what may have changed: the strl up to its super
-  // index entries in use, or once in use and now to be zeroed.
+  // The strl's chunks after its list header. Returns the end of what may
+  // have changed: the strl up to its super index entries in use, or once in
+  // use and now to be zeroed.
   size_t BuildStreamList(Stream& stream) {
     riff::Builder& out = headers_;
     const AviStreamInfo& info = stream.info;
-    const size_t strl = out.BeginList(riff::kList, kListStrl);
     const size_t strh = out.BeginChunk(kChunkStrh);
     out.U32(info.fccType);
     out.U32(info.fccHandler);
@@ -551,7 +694,7 @@ class AviWriterCore {
     out.U32(info.dwScale);
     out.U32(info.dwRate);
     out.U32(info.dwStart);
-    out.U32(static_cast<uint32_t>(stream.length));
+    out.U32(Saturated32(stream.length));
     out.U32(SuggestedBufferBytes(stream));
     out.U32(info.dwQuality);
     out.U32(info.dwSampleSize);
@@ -586,7 +729,6 @@ class AviWriterCore {
     }
     out.Zeros(kSuperIndexEntryBytes * (kSuperIndexEntries - stream.superIndex.size()));
     out.EndChunk(indx);
-    out.EndChunk(strl);
     stream.superIndexEntriesOnDisk =
         std::max(stream.superIndexEntriesOnDisk, stream.superIndex.size());
     return entries + kSuperIndexEntryBytes * stream.superIndexEntriesOnDisk;
@@ -596,7 +738,7 @@ class AviWriterCore {
   AviFileOptions options_;
   std::vector<Stream> streams_;
   int error_ = kAviOk;
-  bool ioFailed_ = false;
+  std::atomic<bool> ioFailed_{false};  // also read by the sync thread between publications
   bool closed_ = false;
   uint64_t end_ = 0;  // where the next append goes
   Part first_{};      // the 'AVI ' part
@@ -604,15 +746,26 @@ class AviWriterCore {
   uint32_t parts_ = 0;
   bool partOpen_ = false;
   uint32_t partChunks_ = 0;
-  uint32_t partRefreshIndexes_ = 0;
   int64_t lastRefreshMs_ = 0;
   std::vector<uint64_t> staleIndexes_;
+  std::vector<Patch> closedPartHeaders_;  // of 'AVIX' parts closed since the last publication
   riff::Builder headers_;
   struct ByteRange {
     size_t begin, end;
   };
   std::vector<ByteRange> changed_;
   riff::Builder scratch_;
+
+  std::thread syncThread_;
+  std::condition_variable publicationWanted_;
+  std::condition_variable published_;
+  Publication ready_;  // taken, for the sync thread to commit
+  bool publicationReady_ = false;
+  bool committing_ = false;
+  uint64_t publicationsAsked_ = 0;
+  uint64_t publicationsTaken_ = 0;
+  uint64_t publicationsDone_ = 0;
+  bool stopSyncThread_ = false;
 };
 
 class AviFile {
@@ -636,7 +789,7 @@ class WriterStream final : public AviStream {
     return core_->SetFormat(number_, position, format, bytes);
   }
 
-  int Write(int32_t start, int32_t samples, const void* data, int32_t bytes, uint32_t flags,
+  int Write(int64_t start, int32_t samples, const void* data, int32_t bytes, uint32_t flags,
             int32_t* samplesWritten, int32_t* bytesWritten) override {
     const int result = core_->Write(number_, start, samples, data, bytes, flags);
     if (samplesWritten != nullptr) *samplesWritten = result == kAviOk ? samples : 0;
@@ -674,7 +827,7 @@ int AviStreamSetFormat(AviStream* stream, int32_t position, const void* format, 
   return stream->SetFormat(position, format, bytes);
 }
 
-int AviStreamWrite(AviStream* stream, int32_t start, int32_t samples, const void* data,
+int AviStreamWrite(AviStream* stream, int64_t start, int32_t samples, const void* data,
                    int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten) {
   if (stream == nullptr) return kAviErrorArgument;
   return stream->Write(start, samples, data, bytes, flags, samplesWritten, bytesWritten);

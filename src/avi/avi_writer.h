@@ -3,9 +3,16 @@
 // 'AVI ' RIFF part with the legacy idx1 index, then 'AVIX' parts, each stream
 // indexed by ix## standard indexes listed in its 'indx' super index.
 //
+// The first part grows to riffPartLimitBytes (about 1 GB by default), so
+// readers that know only AVI 1.0 see as much as the convention allows.
+//
 // Crash safety: the headers and indexes on disk always describe data that was
-// pushed to the disk before them, and are brought up to date at least every
-// headerRefreshMs, so a file cut off at any moment plays up to that point.
+// pushed to the disk before them. Every headerRefreshMs the chunks written
+// since are indexed, and a thread of the writer's own pushes them to the disk
+// and then publishes the headers that list them, so a file cut off at any
+// moment plays up to that point, less at most headerRefreshMs and the time
+// the disk takes for one publication. The threads that write never wait for
+// the disk.
 //
 // Thread safety: every call may come from any thread; the file serialises
 // them with its own lock. Stream objects stay valid until their own release,
@@ -64,24 +71,26 @@ struct AviStreamInfo {  // same fields and meaning as AVISTREAMINFOA
 };
 
 // Where the bytes go. Offsets are absolute; the writer appends at the end
-// except when it brings headers, sizes and index labels up to date.
+// except when it brings headers, sizes and index labels up to date. Write
+// and Sync are called from two threads at once (appends beside header
+// updates and syncs), never Write twice at the same bytes at once.
 class AviFileIo {
  public:
   virtual ~AviFileIo() = default;
   virtual bool Open(const char* path) = 0;  // create or truncate
   virtual bool Write(uint64_t offset, const void* data, size_t bytes) = 0;
-  virtual bool Sync() = 0;  // hand everything to the OS and have it put on the disk
+  virtual bool Sync() = 0;  // have everything written so far put on the disk
   virtual bool Close() = 0;
 };
 
-// The C runtime's files: path is UTF-8 on every platform.
-std::shared_ptr<AviFileIo> AviMakeStdioFileIo();
+// The platform's files, written at positions: path is UTF-8 on every platform.
+std::shared_ptr<AviFileIo> AviMakeDiskFileIo();
 
 struct AviFileOptions {
   uint64_t riffPartLimitBytes = kAviDefaultRiffPartLimitBytes;
   uint32_t headerRefreshMs = kAviDefaultHeaderRefreshMs;
   std::function<int64_t()> clockMs;  // monotonic; empty: std::chrono::steady_clock
-  std::shared_ptr<AviFileIo> io;     // empty: AviMakeStdioFileIo()
+  std::shared_ptr<AviFileIo> io;     // empty: AviMakeDiskFileIo()
 };
 
 class AviFile;
@@ -92,7 +101,7 @@ class AviStream {  // abstract: the Windows layer derives a compressed video str
   // The stream header as created, with dwLength and dwSuggestedBufferSize up to date.
   virtual int Info(AviStreamInfo* info) const = 0;
   virtual int SetFormat(int32_t position, const void* format, int32_t bytes) = 0;
-  virtual int Write(int32_t start, int32_t samples, const void* data, int32_t bytes, uint32_t flags,
+  virtual int Write(int64_t start, int32_t samples, const void* data, int32_t bytes, uint32_t flags,
                     int32_t* samplesWritten, int32_t* bytesWritten) = 0;
 };
 
@@ -104,13 +113,17 @@ int AviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo* 
 // position must be 0; the format can change until the stream's first write.
 int AviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t bytes);
 // Frame streams (dwSampleSize 0): one frame per write; a start past the next
-// frame records the frames between as dropped (empty chunks). Sample streams:
-// start must be the next sample and bytes == samples * dwSampleSize; a write
-// of no samples writes nothing.
-int AviStreamWrite(AviStream* stream, int32_t start, int32_t samples, const void* data,
+// frame records the frames between as dropped (empty chunks); flags say
+// which frames are key frames. Sample streams: start must be the next sample
+// and bytes == samples * dwSampleSize; a write of no samples writes nothing;
+// every chunk is indexed as a key frame, since any sample can be read on its
+// own. Positions are 64-bit: the 32-bit lengths in the headers stop at their
+// largest value, the indexes stay exact.
+int AviStreamWrite(AviStream* stream, int64_t start, int32_t samples, const void* data,
                    int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten);
 void AviStreamRelease(AviStream* stream);
-// Writes the final headers and indexes and closes the file.
+// Writes the final headers and indexes, returns once they are on the disk,
+// and closes the file.
 void AviFileRelease(AviFile* file);
 
 #endif  // PARVELO_AVI_AVI_WRITER_H_

@@ -42,7 +42,7 @@ class CompressedVideoStream final : public AviStream {
     return raw_->SetFormat(position, output_.data(), outputBytes);
   }
 
-  int Write(int32_t start, int32_t samples, const void* data, int32_t bytes, uint32_t,
+  int Write(int64_t start, int32_t samples, const void* data, int32_t bytes, uint32_t,
             int32_t* samplesWritten, int32_t* bytesWritten) override {
     if (!begun_) return kAviErrorFormat;
     if (!data || samples != 1 || bytes < static_cast<int32_t>(Input()->biSizeImage)) {
@@ -54,8 +54,8 @@ class CompressedVideoStream final : public AviStream {
     DWORD chunkId = 0;
     DWORD frameFlags = 0;
     if (ICCompress(compressor_, askKey ? ICCOMPRESS_KEYFRAME : 0, out, frame_.data(), Input(),
-                   const_cast<void*>(data), &chunkId, &frameFlags, start, 0, quality_, nullptr,
-                   nullptr) != ICERR_OK) {
+                   const_cast<void*>(data), &chunkId, &frameFlags, static_cast<LONG>(start), 0,
+                   quality_, nullptr, nullptr) != ICERR_OK) {
       return kAviErrorCompressor;
     }
     // The index records what the compressor made, not what was asked.

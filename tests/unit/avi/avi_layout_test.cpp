@@ -2,6 +2,7 @@
 // given, and the calls it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -68,6 +69,10 @@ TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
     for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(U32(f, avih + 4 * i), want[i]) << i;
     const auto strls = Hdrl(riff).All(kList, Id("strl"));
     ASSERT_EQ(strls.size(), 2u);
+    // Readers take one child of hdrl after avih per stream: each stream's
+    // reserved room is padding inside its own strl.
+    EXPECT_EQ(&Hdrl(riff).kids.at(1), strls[0]);
+    EXPECT_EQ(&Hdrl(riff).kids.at(2), strls[1]);
     const uint64_t video = strls[0]->Get(Id("strh")).data, audio = strls[1]->Get(Id("strh")).data;
     EXPECT_EQ(U32(f, video), kAviStreamTypeVideo);
     EXPECT_EQ(U32(f, video + 4), Id("H264"));
@@ -84,6 +89,13 @@ TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
     }
     EXPECT_STREQ(reinterpret_cast<const char*>(&f[strls[0]->Get(Id("strn")).data]), "screen");
     EXPECT_EQ(U32(f, Hdrl(riff).Get(kList, Id("odml")).Get(Id("dmlh")).data), 5u);
+    // Audio was written with no flags; a sample stream's chunks are all key frames.
+    for (const IndexEntry& entry : ReadIdx1(f, riff)) {
+      EXPECT_EQ(entry.key, entry.id == Id("01wb"));
+    }
+    for (const auto& stream : ReadOdmlIndex(f, riff)) {
+      for (const IndexEntry& entry : stream) EXPECT_EQ(entry.key, entry.id == Id("01wb"));
+    }
     AviStreamInfo info{};
     ASSERT_EQ(avi.videoStream->Info(&info), kAviOk);  // the stream outlives the file
     EXPECT_EQ(info.dwLength, 5u);
@@ -160,6 +172,76 @@ TEST(avi_layout, CallsOutOfOrderAreRefusedAndChangeNothing) {
   tooLarge.riffPartLimitBytes = kAviMaxRiffPartLimitBytes + 1;
   EXPECT_EQ(AviFileOpen(&file, TempPath("x.avi").c_str(), &tooLarge), kAviErrorArgument);
   EXPECT_EQ(AviFileOpen(&file, "/nonexistent-dir/x.avi"), kAviErrorOpen);
+}
+
+// A disk that keeps only the first part's header room and throws the rest away.
+class HeaderRoomIo : public AviFileIo {
+ public:
+  static constexpr uint64_t kKeptBytes = 256 * 1024;
+  bool Open(const char*) override { return true; }
+  bool Write(uint64_t offset, const void* data, size_t bytes) override {
+    if (offset < kKeptBytes) {
+      const size_t kept = size_t(std::min<uint64_t>(bytes, kKeptBytes - offset));
+      std::copy_n(static_cast<const uint8_t*>(data), kept, file.begin() + offset);
+    }
+    return true;
+  }
+  bool Sync() override { return true; }
+  bool Close() override { return true; }
+  Bytes file = Bytes(kKeptBytes);
+};
+
+TEST(avi_layout, SeventyTwoHoursOfSoundAndPictureKeepExactIndexes) {
+  constexpr int64_t kSeconds = 72 * 3600;
+  constexpr int32_t kSoundBytesPerSecond = 16000;  // 128 kbit/s: past 2^31 bytes at 37 h
+  constexpr size_t kFrameBytes = 100;
+  auto io = std::make_shared<HeaderRoomIo>();
+  int64_t nowMs = 0;
+  AviFileOptions options;
+  options.io = io;
+  options.clockMs = [&nowMs] { return nowMs; };
+  AviFile* file = nullptr;
+  ASSERT_EQ(AviFileOpen(&file, "", &options), kAviOk);
+  AviStream *video = nullptr, *audio = nullptr;
+  const AviStreamInfo videoInfo = VideoInfo(1), audioInfo = Mp3Info();
+  ASSERT_EQ(AviFileCreateStream(file, &video, &videoInfo), kAviOk);
+  ASSERT_EQ(AviFileCreateStream(file, &audio, &audioInfo), kAviOk);
+  ASSERT_EQ(AviStreamSetFormat(video, 0, kH264Format.data(), 40), kAviOk);
+  ASSERT_EQ(AviStreamSetFormat(audio, 0, kMp3Format.data(), 30), kAviOk);
+  const Bytes sound(kSoundBytesPerSecond), frame(kFrameBytes);
+  for (int64_t second = 0; second < kSeconds; ++second) {
+    nowMs = second * 1000;
+    ASSERT_EQ(AviStreamWrite(video, second, 1, frame.data(), int32_t(kFrameBytes), kAviIfKeyframe,
+                             nullptr, nullptr),
+              kAviOk);
+    ASSERT_EQ(AviStreamWrite(audio, second * kSoundBytesPerSecond, kSoundBytesPerSecond,
+                             sound.data(), kSoundBytesPerSecond, 0, nullptr, nullptr),
+              kAviOk)
+        << second;
+  }
+  AviFileRelease(file);
+  AviStreamRelease(video);
+  AviStreamRelease(audio);
+  const Bytes& f = io->file;
+  // The first part filled up to about 1 GB, whatever the count of refreshes.
+  EXPECT_GT(U32(f, 4) + 8u, kAviDefaultRiffPartLimitBytes - 64 * 1024);
+  EXPECT_LE(U32(f, 4) + 8u, kAviDefaultRiffPartLimitBytes);
+  constexpr uint64_t kSoundBytes = uint64_t{kSeconds} * kSoundBytesPerSecond;  // 4,147,200,000
+  uint64_t hdrl = 12, strl = hdrl + 12 + 8 + 56;
+  for (const uint64_t length : {uint64_t{kSeconds}, kSoundBytes}) {
+    SCOPED_TRACE(length);
+    ASSERT_EQ(U32(f, strl), kList);
+    const uint64_t strh = strl + 12 + 8;
+    EXPECT_EQ(U32(f, strh + 32), length);
+    // The super index's durations add up to the stream's length.
+    uint64_t indx = strh + 56;
+    indx += 8 + U32(f, indx + 4);  // over strf
+    ASSERT_EQ(U32(f, indx), Id("indx"));
+    uint64_t indexed = 0;
+    for (uint32_t i = 0; i < U32(f, indx + 12); ++i) indexed += U32(f, indx + 8 + 24 + 16 * i + 12);
+    EXPECT_EQ(indexed, length);
+    strl += 8 + U32(f, strl + 4);
+  }
 }
 
 TEST(avi_layout, Utf8PathsBecomeUtf16) {

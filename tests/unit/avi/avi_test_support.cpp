@@ -85,6 +85,7 @@ uint64_t U64(const Bytes& file, uint64_t at) {
 }
 
 bool MemoryIo::Write(uint64_t offset, const void* data, size_t bytes) {
+  std::lock_guard<std::mutex> hold(lock_);
   const uint64_t fits = std::min<uint64_t>(bytes, capacityBytes - std::min(offset, capacityBytes));
   const auto* first = static_cast<const uint8_t*>(data);
   if (file.size() < offset + fits) file.resize(offset + fits);
@@ -111,6 +112,16 @@ std::vector<uint64_t> MemoryIo::WriteStarts(bool headersOnly) const {
   std::vector<uint64_t> starts;
   for (const Event& event : events_) {
     if (!headersOnly || event.offset == 0) starts.push_back(event.logStart);
+  }
+  return starts;
+}
+
+std::vector<uint64_t> MemoryIo::IndexWriteStarts() const {
+  std::vector<uint64_t> starts;
+  for (const Event& event : events_) {
+    if (event.bytes >= 4 && (U32(log_, event.logStart) & 0xFFFF) == MakeFourCC('i', 'x', 0, 0)) {
+      starts.push_back(event.logStart);
+    }
   }
   return starts;
 }

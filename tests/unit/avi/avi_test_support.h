@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ uint64_t U64(const Bytes& file, uint64_t at);
 
 // A disk in memory that keeps every write in order, so a test can rebuild the
 // file as a writer killed after any number of bytes written leaves it.
-// Writes past capacityBytes fill the disk and fail.
+// Writes past capacityBytes fill the disk and fail. Writes may come from
+// the writer's threads at once; the log keeps the order they landed in.
 class MemoryIo : public AviFileIo {
  public:
   bool Open(const char*) override { return true; }
@@ -32,6 +34,7 @@ class MemoryIo : public AviFileIo {
   Bytes Replay(uint64_t bytes) const;
   uint64_t BytesWritten() const { return log_.size(); }
   std::vector<uint64_t> WriteStarts(bool headersOnly) const;  // a refresh begins at byte 0
+  std::vector<uint64_t> IndexWriteStarts() const;             // of ix## chunks
 
   Bytes file;
   uint64_t capacityBytes = UINT64_MAX;
@@ -40,6 +43,7 @@ class MemoryIo : public AviFileIo {
   struct Event {
     uint64_t offset, bytes, logStart;
   };
+  std::mutex lock_;
   std::vector<Event> events_;
   Bytes log_;
 };
