@@ -16,6 +16,9 @@ packages=(
   xvfb openbox trayer xdotool x11-utils imagemagick
   # judging recordings and feeding the fake microphone
   ffmpeg sox pulseaudio pulseaudio-utils
+  # players that open the recordings as users do: VLC, GStreamer's playbin
+  vlc-bin vlc-plugin-base gstreamer1.0-tools gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   # fonts for the dialog's Chinese captions: a Ming face with SimSun's metrics
   fonts-arphic-uming
   # end-to-end test scripts

@@ -218,6 +218,17 @@ MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
                    'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B',
                    'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>());
       break;
+    case RecordingNotice::kCompressorFailed:
+      StopRecording();
+      // "视频编码器出错，录制已停止"
+      MessageBoxOk(
+          UnscrambleLetters<'D', 'R', 'F', 'E', 'C', 'X', 'A', 'O', 'G', 'T', 'J', 'C', 'C', 'Z',
+                            'I', 'L', 'D', 'H', 'G', 'E', 'E', 'C', 'D', 'Y', 'J', 'H', 'I', 'V',
+                            'I', 'M', 'D', 'E', 'A', 'D', 'I', 'X', 'F', 'N', 'E', 'V', 'H', 'N',
+                            'G', 'N', 'I', 'H', 'C', 'Y', 'F', 'O', 'J', 'T', 'I', 'Y', 'J', 'U',
+                            'E', 'G', 'E', 'A', 'D', 'Z', 'A', 'D', 'H', 'Q', 'B', 'F', 'G', 'B',
+                            'C', 'Z', 'J', 'A', 'E', 'M', 'F', 'K'>());
+      break;
     case RecordingNotice::kNoCodec:
       // "无法加载视频编码器，本次录制没有画面"
       MessageBoxOk(

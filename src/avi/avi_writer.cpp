@@ -47,7 +47,6 @@ constexpr uint32_t kStdIndexDeltaFrame = 0x80000000;  // top bit of dwSize: not 
 
 constexpr uint32_t kAvifHasIndex = 0x10;
 constexpr uint32_t kAvifIsInterleaved = 0x100;
-constexpr uint32_t kAvifTrustCkType = 0x800;
 constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 
 // Each refresh adds one standard index per stream to the current part, since
@@ -634,7 +633,9 @@ class AviWriterCore {
     // Readers that trust the flag look for idx1 only, which the first part
     // gets when it closes.
     const bool hasIdx1 = parts_ > 1 || !partOpen_;
-    out.U32((hasIdx1 ? kAvifHasIndex : 0) | kAvifIsInterleaved | kAvifTrustCkType);
+    // No AVIF_TRUSTCKTYPE: readers that trust chunk types take every 'dc'
+    // chunk for a delta frame, whatever the index says.
+    out.U32((hasIdx1 ? kAvifHasIndex : 0) | kAvifIsInterleaved);
     // Readers of AVI 1.0 see the first part only, so the main header counts
     // its frames; dmlh has them all.
     out.U32(video == nullptr ? 0 : video->firstPartChunks);

@@ -1,5 +1,7 @@
 #include "session/recorder_globals.h"
 
+#include "avi/compressed_stream_win32.h"
+
 uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
 RecorderGlobals g_recorder;
 
@@ -9,5 +11,6 @@ void PostRecordingNotice(RecordingNotice notice) {
 
 void ReportWriteFailure(int aviResult) {
   if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
-  PostRecordingNotice(RecordingNotice::kWriteFailed);
+  PostRecordingNotice(aviResult == kAviErrorCompressor ? RecordingNotice::kCompressorFailed
+                                                       : RecordingNotice::kWriteFailed);
 }

@@ -72,13 +72,15 @@ struct RecorderGlobals : SessionFields {
 // a message box that the session would wait on, except before ending the
 // process.
 enum class RecordingNotice : WPARAM {
-  kWriteFailed,  // the file cannot be written: the dialog also stops the session
-  kNoCodec,      // the session records without video
-  kAudioBusy,    // the last session's audio has not ended: no sound this time
+  kWriteFailed,       // the file cannot be written: the dialog also stops the session
+  kCompressorFailed,  // the video compressor failed: the dialog also stops the session
+  kNoCodec,           // the session records without video
+  kAudioBusy,         // the last session's audio has not ended: no sound this time
 };
 constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;
 void PostRecordingNotice(RecordingNotice notice);
-// Reports a failed write of the session's file to the UI thread, once a session.
+// Reports a failed write of the session's file to the UI thread, once a
+// session, by its kind: the disk, or the video compressor.
 void ReportWriteFailure(int aviResult);
 
 extern RecorderGlobals g_recorder;

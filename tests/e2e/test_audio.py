@@ -7,6 +7,7 @@ import time
 import unittest
 
 import harness
+import readers
 from harness import START_ID, STOP_ID
 
 RATE = 44100
@@ -81,6 +82,9 @@ class SoundRecording(harness.WineTestCase):
         print("audio %.3f s, video %.3f s, difference %.3f s" % (audio_s, video_s, audio_s - video_s))
         self.assertGreaterEqual(audio_s, video_s)
         self.assertLessEqual(audio_s, video_s + 1.5)
+        # Readers nobody here wrote take the whole file, without a complaint.
+        self.assertEqual(readers.player_complaints(path), readers.NO_COMPLAINTS)
+        readers.check_platform_reader(self, self.session, path)
 
     def test_a_sequence_of_tones_comes_out_in_order_without_gap_or_repeat(self):
         self.feed([(f, SEQUENCE_STEP_S) for f in SEQUENCE_HZ])

@@ -8,6 +8,7 @@ import time
 import unittest
 
 import harness
+import readers
 import picture
 from harness import START_ID
 
@@ -16,6 +17,10 @@ HEADER_REFRESH_S = 2.0
 # Room on the small disk beyond the program's own files: the file's header
 # area and a few seconds of video.
 SMALL_DISK_SPARE_BYTES = 400 * 1024
+
+
+# Writes recordings of real H.264 and MP3 through the writer.
+SAMPLE_FILES = os.path.join(harness.NATIVE_BUILD, "tests", "unit", "avi", "avi_sample_files")
 
 
 def parvelo_pids():
@@ -87,3 +92,23 @@ class DiskFull(harness.WineTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class OutsideReaders(harness.WineTestCase):
+
+    def test_the_writers_files_open_whole_in_the_platforms_reader_vlc_gstreamer_and_ffmpeg(self):
+        folder = self.session.root
+        made = subprocess.run([SAMPLE_FILES, folder], stdout=subprocess.PIPE,
+                              check=True).stdout.decode().split()
+        for name, positions, sound in zip(made[0::3], made[1::3], made[2::3]):
+            with self.subTest(name):
+                path = os.path.join(folder, name)
+                self.assertEqual(readers.player_complaints(path), readers.NO_COMPLAINTS)
+                listed = readers.check_platform_reader(self, self.session, path)
+                # A file held in its first part is read whole by the platform's
+                # reader; of one with several parts it sees the first.
+                whole = (int(positions), int(sound))
+                if name == "one-part.avi":
+                    self.assertEqual(listed, whole)
+                else:
+                    self.assertLess(listed[0], whole[0])

@@ -11,6 +11,7 @@ import harness
 # Every text the program unscrambles, as the user reads it.
 SCRAMBLED_TEXTS = [
     "无法创建录像文件",
+    "视频编码器出错，录制已停止",
     "正在保存…",
     "开始",
     "停止",

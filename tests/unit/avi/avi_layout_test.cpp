@@ -65,7 +65,7 @@ TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
     ASSERT_EQ(riff.kids.size(), 1u);
     const uint64_t avih = Hdrl(riff).Get(Id("avih")).data;
     // µs per frame, flags, frames (2 of 5 dropped), streams, buffer, width, height.
-    const uint32_t want[] = {c.microsecondsPerFrame, 0, 0, 0x910, 5, 0, 2, 1001, 320, 240};
+    const uint32_t want[] = {c.microsecondsPerFrame, 0, 0, 0x110, 5, 0, 2, 1001, 320, 240};
     for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(U32(f, avih + 4 * i), want[i]) << i;
     const auto strls = Hdrl(riff).All(kList, Id("strl"));
     ASSERT_EQ(strls.size(), 2u);

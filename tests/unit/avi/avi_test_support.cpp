@@ -251,8 +251,9 @@ Recording Record(const std::string& path, AviFileOptions options, int frames, in
         const Bytes& frame = mp3[recording.mp3Frames++ % mp3.size()];
         run.insert(run.end(), frame.begin(), frame.end());
       }
-      write(streams[1], audioBytes, run, int32_t(run.size()), kAviIfKeyframe);
+      write(streams[1], audioBytes, run, int32_t(run.size()), 0);  // as the recorder writes sound
       audioBytes += int32_t(run.size());
+      recording.soundBytes += run.size();
     }
     if (write(streams[0], position, video[i % video.size()], 1,
               keys[i % video.size()] ? kAviIfKeyframe : 0)) {

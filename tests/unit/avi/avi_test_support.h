@@ -82,6 +82,7 @@ constexpr int kVideoFps = 15;
 struct Recording {
   std::vector<int32_t> positions;  // of the video frames written
   size_t mp3Frames = 0;
+  size_t soundBytes = 0;
   int result = kAviOk;  // the first failure; writing goes on after it
   int writesOkAfterFailure = 0;
 };

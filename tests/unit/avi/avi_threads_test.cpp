@@ -108,7 +108,9 @@ TEST(avi_threads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
     const Chunk riff = ParseRiff(f);  // also: every chunk padded to an even size
     ASSERT_FALSE(testing::Test::HasFailure());
     ASSERT_GE(riff.kids.size(), c.minParts);
-    if (c.minParts == 1) EXPECT_EQ(riff.kids.size(), 1u);  // the first part grows to its limit
+    if (c.minParts == 1) {
+      EXPECT_EQ(riff.kids.size(), 1u);  // the first part grows to its limit
+    }
     size_t indexChunks = 0;
     for (size_t part = 0; part < riff.kids.size(); ++part) {
       EXPECT_EQ(riff.kids[part].type, MakeFourCC('A', 'V', 'I', part == 0 ? ' ' : 'X'));
