@@ -204,30 +204,29 @@ MessageResult CrecDlg::OnTimer(WPARAM id, LPARAM) {
 MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
   switch (static_cast<RecordingNotice>(notice)) {
     case RecordingNotice::kWriteFailed:
+    case RecordingNotice::kCompressorFailed:
       // The writer has stopped and kept what is on disk: end the session
       // as Stop does, then say why.
       StopRecording();
-      // "录像文件写入失败（磁盘已满？），录制已停止"
-      MessageBoxOk(UnscrambleLetters<
-                   'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W',
-                   'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W',
-                   'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V',
-                   'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q',
-                   'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P',
-                   'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P',
-                   'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B',
-                   'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>());
-      break;
-    case RecordingNotice::kCompressorFailed:
-      StopRecording();
-      // "视频编码器出错，录制已停止"
       MessageBoxOk(
-          UnscrambleLetters<'D', 'R', 'F', 'E', 'C', 'X', 'A', 'O', 'G', 'T', 'J', 'C', 'C', 'Z',
-                            'I', 'L', 'D', 'H', 'G', 'E', 'E', 'C', 'D', 'Y', 'J', 'H', 'I', 'V',
-                            'I', 'M', 'D', 'E', 'A', 'D', 'I', 'X', 'F', 'N', 'E', 'V', 'H', 'N',
-                            'G', 'N', 'I', 'H', 'C', 'Y', 'F', 'O', 'J', 'T', 'I', 'Y', 'J', 'U',
-                            'E', 'G', 'E', 'A', 'D', 'Z', 'A', 'D', 'H', 'Q', 'B', 'F', 'G', 'B',
-                            'C', 'Z', 'J', 'A', 'E', 'M', 'F', 'K'>());
+          static_cast<RecordingNotice>(notice) == RecordingNotice::kWriteFailed
+              // "录像文件写入失败（磁盘已满？），录制已停止"
+              ? UnscrambleLetters<
+                    'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W',
+                    'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W',
+                    'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V',
+                    'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q',
+                    'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P',
+                    'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P',
+                    'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B',
+                    'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>()
+              // "视频编码器出错，录制已停止"
+              : UnscrambleLetters<
+                    'D', 'R', 'F', 'E', 'C', 'X', 'A', 'O', 'G', 'T', 'J', 'C', 'C', 'Z', 'I', 'L',
+                    'D', 'H', 'G', 'E', 'E', 'C', 'D', 'Y', 'J', 'H', 'I', 'V', 'I', 'M', 'D', 'E',
+                    'A', 'D', 'I', 'X', 'F', 'N', 'E', 'V', 'H', 'N', 'G', 'N', 'I', 'H', 'C', 'Y',
+                    'F', 'O', 'J', 'T', 'I', 'Y', 'J', 'U', 'E', 'G', 'E', 'A', 'D', 'Z', 'A', 'D',
+                    'H', 'Q', 'B', 'F', 'G', 'B', 'C', 'Z', 'J', 'A', 'E', 'M', 'F', 'K'>());
       break;
     case RecordingNotice::kNoCodec:
       // "无法加载视频编码器，本次录制没有画面"
