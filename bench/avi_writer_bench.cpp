@@ -194,7 +194,7 @@ int WriteLargeFile(const std::vector<Bytes>& clip, const std::vector<Bytes>& mp3
   const double seconds = Seconds(start);
   std::printf(
       "large file: %d frames, %.2f GB of video in %.1f s (%.0f MB/s), "
-      "%.1f us per frame, slowest %.0f us (a refresh and its disk syncs)\n",
+      "%.1f us per frame, slowest %.0f us (the disk holding writes back)\n",
       frames, written / 1e9, seconds, written / 1e6 / seconds,
       seconds / frames * kMicrosecondsPerSecond, slowest * kMicrosecondsPerSecond);
   std::printf("frames=%d duration=%.6f last_clip_frame=%d\n", frames, double(frames) / kFps,
