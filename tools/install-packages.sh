@@ -16,6 +16,8 @@ packages=(
   xvfb openbox trayer xdotool x11-utils imagemagick
   # judging recordings and feeding the fake microphone
   ffmpeg sox pulseaudio pulseaudio-utils
+  # the clapperboard that measures sound against picture
+  libx11-dev libpulse-dev
   # fonts for the dialog's Chinese captions: a Ming face with SimSun's metrics
   fonts-arphic-uming
   # end-to-end test scripts
