@@ -11,10 +11,6 @@ constexpr double kFramesPerMs = kPcmSamplesPerSecond / kMsPerSecond;
 constexpr double kNominalMsPerFrame = 1.0 / kFramesPerMs;
 // The offset that is left alone.
 constexpr double kToleranceMs = 20.0;
-// The most a buffer is stretched or squeezed: 0.5 %, below what an ear
-// takes for a change of pitch.
-constexpr uint32_t kMaxStretchPerMille = 5;
-constexpr uint32_t kPerMille = 1000;
 // An arrival further than this off the fit is a step (a lost buffer, a
 // pause) once the next arrival confirms it, or a late poll if not: arrival
 // jitter is tens of ms.

@@ -21,6 +21,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The most a buffer is stretched or squeezed: 0.5 %, below what an ear
+// takes for a change of pitch.
+constexpr uint32_t kMaxStretchPerMille = 5;
+constexpr uint32_t kPerMille = 1000;
+
 // What the video side has said by the time a buffer comes back.
 enum class VideoState { kPending, kRunning, kAbsent };
 

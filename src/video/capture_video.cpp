@@ -142,6 +142,7 @@ VideoOutcome CaptureVideo() {
   } else {
     // No compressor: the session goes on (with sound, if wanted) until the
     // user stops it, and the file is closed properly.
+    g_recorder.videoStarted.store(kVideoAbsent);
     PostRecordingNotice(RecordingNotice::kNoCodec);
     WaitForStop();
   }

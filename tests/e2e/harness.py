@@ -25,6 +25,9 @@ import time
 import unittest
 import wave
 import math
+import array
+import bisect
+import re
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD", os.path.join(REPO, "build", "win32"))
@@ -196,6 +199,11 @@ class Session:
         env.pop("DISPLAY", None)
         return self._spawn(["paplay", "--device=null", wav_path], "paplay", env=env)
 
+    def clapperboard(self, seconds):
+        """Starts the clapperboard (claps for `seconds`) at CLAPPERBOARD_AT."""
+        x, y, size = CLAPPERBOARD_AT
+        return self._spawn([CLAPPERBOARD, x, y, size, seconds], "clapperboard")
+
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -362,9 +370,10 @@ class Parvelo:
         self.wait_caption(START_ID, START_CAPTION, timeout)
         self.wait_caption(STOP_ID, STOP_CAPTION, timeout)
 
-    def messagebox(self, timeout_ms=20000):
-        """Text of Parvelo's message box, which is then answered with OK."""
-        code, values = self.session.probe("messagebox", timeout_ms)
+    def messagebox(self, timeout_ms=20000, answer_after_ms=0):
+        """Text of Parvelo's message box, which is then answered with OK
+        (`answer_after_ms` after it appeared)."""
+        code, values = self.session.probe("messagebox", timeout_ms, answer_after_ms)
         if code != 0:
             raise AssertionError("no message box appeared")
         return values.get("text")
@@ -512,6 +521,110 @@ def write_tone_wav(path, segments, rate=44100, amplitude=0.5):
         w.setframerate(rate)
         w.writeframes(bytes(frames))
     return path
+
+
+# -- sound against picture ---------------------------------------------------
+
+CLAPPERBOARD = os.path.join(NATIVE_BUILD, "tools", "clapperboard", "clapperboard")
+# The clapperboard's window (x, y, size in px): clear of the dialog in the
+# screen's middle. Its flashing square is the middle half.
+CLAPPERBOARD_AT = (40, 40, 96)
+# A clap is a 200 ms 1 kHz beep at half of full scale; its onset is the
+# first sample above half of that, after this long below it.
+BEEP_ONSET_LEVEL = 0.25 * 32767
+BEEP_QUIET_MS = 300
+# Beep onsets are found on a 1 ms grid of the sound decoded at this rate.
+ONSET_RATE = 8000
+FLASH_LUMA = 128
+# Claps are 0.7 to 1.3 s apart: a beep is paired with a flash within this of
+# the offset found so far, which therefore may drift over a long recording.
+PAIR_WINDOW_S = 0.3
+# The one shift that lines most beeps up with flashes is searched among
+# the first claps, as far as this either way, matching within the tolerance.
+SHIFT_SEARCH_CLAPS = 40
+SHIFT_SEARCH_S = 10.0
+SHIFT_MATCH_S = 0.05
+
+
+def flash_onsets(path, timeout=3600):
+    """Times (s) of the frames in which the clapperboard's square turns white."""
+    x, y, size = CLAPPERBOARD_AT
+    side = size // 4
+    crop = "crop=%d:%d:%d:%d,showinfo" % (side, side, x + 3 * size // 8, y + 3 * size // 8)
+    out = subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-i", path, "-map", "0:v:0",
+                          "-fps_mode", "passthrough", "-vf", crop, "-f", "null", "-"],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=timeout)
+    onsets, lit = [], None
+    for line in out.stderr.decode("utf-8", "replace").splitlines():
+        match = re.search(r"pts_time:\s*([-0-9.]+).*\bmean:\[(\d+)", line)
+        if not match:
+            continue
+        white = int(match.group(2)) > FLASH_LUMA
+        if white and lit is False:  # a square already white at the start is no onset
+            onsets.append(float(match.group(1)))
+        lit = white
+    return onsets
+
+
+def beep_onsets(path, timeout=3600):
+    """Times (s) at which the clapperboard's beeps start in the audio stream."""
+    proc = subprocess.Popen(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0",
+                             "-ac", "1", "-ar", str(ONSET_RATE), "-f", "s16le", "-"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    per_ms = ONSET_RATE // 1000
+    onsets, quiet_ms, done, pending = [], 0, 0, b""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        data = proc.stdout.read(1 << 20)
+        if not data:
+            break
+        pending += data
+        usable = len(pending) // (2 * per_ms) * 2 * per_ms
+        samples = array.array("h", pending[:usable])
+        pending = pending[usable:]
+        for start in range(0, len(samples), per_ms):
+            block = samples[start:start + per_ms]
+            if max(block) < BEEP_ONSET_LEVEL and -min(block) < BEEP_ONSET_LEVEL:
+                quiet_ms += 1
+                continue
+            if quiet_ms >= BEEP_QUIET_MS:
+                first = next(i for i, v in enumerate(block) if abs(v) >= BEEP_ONSET_LEVEL)
+                onsets.append((done + start + first) / ONSET_RATE)
+            quiet_ms = 0
+        done += len(samples)
+    end_process(proc)
+    return onsets
+
+
+def _nearest(values, target):
+    i = bisect.bisect_left(values, target)
+    return min(values[max(i - 1, 0):i + 1], key=lambda v: abs(v - target), default=None)
+
+
+def clap_offsets(path, timeout=3600):
+    """(flash time s, sound minus picture ms) of every clap in a recording.
+
+    First the one shift that lines up most beeps with flashes (a recording
+    seconds off must not pass for a few ms off: the claps are irregular),
+    then each flash's beep near the offset found so far."""
+    flashes, beeps = flash_onsets(path, timeout), beep_onsets(path, timeout)
+    if not flashes or not beeps:
+        return []
+    shifts = [b - f for f in flashes[:SHIFT_SEARCH_CLAPS] for b in beeps[:2 * SHIFT_SEARCH_CLAPS]
+              if abs(b - f) <= SHIFT_SEARCH_S]
+
+    def lined_up(shift):
+        return sum(1 for f in flashes[:SHIFT_SEARCH_CLAPS]
+                   if abs(_nearest(beeps, f + shift) - f - shift) <= SHIFT_MATCH_S)
+
+    offset = max(shifts, key=lambda s: (lined_up(s), -abs(s)), default=0.0)
+    pairs = []
+    for f in flashes:
+        b = _nearest(beeps, f + offset)
+        if abs(b - f - offset) <= PAIR_WINDOW_S:
+            offset = b - f
+            pairs.append((f, offset * 1000))
+    return pairs
 
 
 if __name__ == "__main__":

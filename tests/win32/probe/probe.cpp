@@ -182,7 +182,9 @@ BOOL CALLBACK FindMessageBox(HWND window, LPARAM param) {
   return TRUE;
 }
 
-int MessageBoxCommand(DWORD timeoutMs) {
+// Answers the box `answerAfterMs` after it was found, as a user who reads
+// it first.
+int MessageBoxCommand(DWORD timeoutMs, DWORD answerAfterMs) {
   HWND box = WaitFor(
       [] {
         MessageBoxSearch search{FindParveloDialog()};
@@ -193,6 +195,7 @@ int MessageBoxCommand(DWORD timeoutMs) {
   if (!box) return kExitNotFound;
   PrintLine("caption", Utf8(WindowText(box)));
   PrintLine("text", Utf8(WindowText(GetDlgItem(box, 0xFFFF))));
+  Sleep(answerAfterMs);
   HWND ok = GetDlgItem(box, IDOK);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(ok ? ok : GetDlgItem(box, IDCANCEL)));
@@ -307,7 +310,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return 1;
   std::string command = argv[1];
   if (command == "dialog") return DialogCommand(TimeoutArg(argc, argv, 2));
-  if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
+  if (command == "messagebox") {
+    return MessageBoxCommand(TimeoutArg(argc, argv, 2),
+                             argc >= 4 ? static_cast<DWORD>(atoi(argv[3])) : 0);
+  }
   if (command == "window" && argc >= 4)
     return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
   if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
