@@ -22,6 +22,12 @@ constexpr size_t kSlopeFitPoints = 3;
 // filled: the first few arrivals' jitter is no step.
 constexpr size_t kSettledFitPoints = 5;
 
+// One buffer of zeros, for silence of any length.
+const int16_t kSilence[kPcmSamplesPerSecond * kPcmChannels] = {};
+constexpr uint32_t kStretchedFramesMax =
+    kPcmSamplesPerSecond + kPcmSamplesPerSecond * kMaxStretchPerMille / kPerMille;
+int16_t stretched[kStretchedFramesMax * kPcmChannels];
+
 int64_t Round(double value) {
   return static_cast<int64_t>(std::llround(value));
 }
@@ -168,4 +174,22 @@ void ResampleFrames(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t
       out[j * kPcmChannels + c] = static_cast<int16_t>(std::lround(a + (b - a) * fraction));
     }
   }
+}
+
+void WritePlannedPcm(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
+                     const PcmWriter& write) {
+  if (!plan.keep) return;
+  for (uint32_t left = plan.silenceFrames; left > 0;) {
+    const uint32_t piece = left < kPcmSamplesPerSecond ? left : kPcmSamplesPerSecond;
+    write(kSilence, piece);
+    left -= piece;
+  }
+  const int16_t* kept = pcm + size_t{plan.skipFrames} * kPcmChannels;
+  const uint32_t keptFrames = frames - plan.skipFrames;
+  if (plan.outputFrames == keptFrames) {
+    write(kept, keptFrames);
+    return;
+  }
+  ResampleFrames(kept, keptFrames, stretched, plan.outputFrames);
+  write(stretched, plan.outputFrames);
 }

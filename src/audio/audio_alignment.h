@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // The most a buffer is stretched or squeezed: 0.5 %, below what an ear
 // takes for a change of pitch.
@@ -81,6 +82,14 @@ class SoundAligner {
   int64_t writtenFrames_ = 0;
   bool correcting_ = false;
 };
+
+// Hands what `plan` makes of a buffer of `frames` interleaved stereo
+// frames to `write`, in order: the silence (in pieces of at most one
+// buffer), then the frames from the skip on, as they are or stretched.
+// Stretched frames live in a block of the audio thread's until the next call.
+using PcmWriter = std::function<void(const int16_t* frames, uint32_t count)>;
+void WritePlannedPcm(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
+                     const PcmWriter& write);
 
 // Stretches or squeezes `inFrames` interleaved stereo 16-bit frames to
 // `outFrames` by linear interpolation; first and last frames are kept, and

@@ -36,12 +36,6 @@ std::atomic<int> buffersQueued{0};
 // Where each returned buffer goes on the picture's time line; the audio
 // thread's once it runs.
 SoundAligner aligner;
-// Zeros to encode as silence: before a late first sound, or for a step.
-uint8_t silence[kAudioBufferBytes];
-// A buffer stretched or squeezed to keep the sound on the picture.
-constexpr uint32_t kStretchedFramesMax =
-    kPcmSamplesPerSecond + kPcmSamplesPerSecond * kMaxStretchPerMille / kPerMille;
-int16_t stretched[kStretchedFramesMax * kPcmChannels];
 
 void QueueBuffer(WAVEHDR& header) {
   const DWORD_PTR index = header.dwUser;
@@ -68,15 +62,6 @@ VideoClock CurrentVideoClock() {
   return {VideoState::kRunning, g_recorder.videoStartMs.load()};
 }
 
-void WriteSilence(uint64_t frames) {
-  uint64_t bytes = frames * kPcmBlockAlign;
-  while (bytes > 0) {
-    const auto chunk = static_cast<uint32_t>(bytes < sizeof silence ? bytes : sizeof silence);
-    EncodeAndWrite(silence, chunk);
-    bytes -= chunk;
-  }
-}
-
 // A filled buffer came back: it is placed on the picture's time line
 // (left out before the first frame, cut, padded or stretched when the
 // sound has left the picture), encoded and written; while recording it is
@@ -85,20 +70,10 @@ void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
   const uint32_t frames = PcmFrames(header->dwBytesRecorded);
   const BufferPlan plan = aligner.Place(timeGetTime(), frames, CurrentVideoClock());
-  if (plan.keep) {
-    WriteSilence(plan.silenceFrames);
-    const uint8_t* kept =
-        reinterpret_cast<const uint8_t*>(header->lpData) + plan.skipFrames * kPcmBlockAlign;
-    const uint32_t keptFrames = frames - plan.skipFrames;
-    if (plan.outputFrames == keptFrames) {
-      EncodeAndWrite(kept, keptFrames * kPcmBlockAlign);
-    } else {
-      ResampleFrames(reinterpret_cast<const int16_t*>(kept), keptFrames, stretched,
-                     plan.outputFrames);
-      EncodeAndWrite(reinterpret_cast<const uint8_t*>(stretched),
-                     plan.outputFrames * kPcmBlockAlign);
-    }
-  }
+  WritePlannedPcm(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
+                  [](const int16_t* pcm, uint32_t count) {
+                    EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), count * kPcmBlockAlign);
+                  });
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
 }

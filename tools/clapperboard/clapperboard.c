@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kBlockFrames; ++i) {
       const int64_t intoBeep = frame + i - clapFrame;
       block[i] = intoBeep >= 0 && intoBeep < kBeepFrames
-                     ? (int16_t)lround(kToneAmplitude * sin(2 * M_PI * kToneHz * (double)intoBeep /
-                                                            kRateHz))
+                     ? (int16_t)lround(kToneAmplitude *
+                                       sin(2 * M_PI * kToneHz * (double)intoBeep / kRateHz))
                      : 0;
     }
     if (clapFrame >= frame && clapFrame < frame + kBlockFrames) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -193,6 +194,51 @@ TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
     EXPECT_LE(o.steps, c.maxSteps) << c.device.what;
     std::printf("%-45s worst %5.1f ms, %4d stretched, %3d steps\n", c.device.what, o.worstMs,
                 o.stretched, o.steps);
+  }
+}
+
+// What the audio thread writes for a device 0.1 % fast whose sound starts
+// 4.2 s before the picture: a click taken at second t of the video clock
+// must sit at second t - 4.2 of the stream, for five minutes.
+TEST(WritePlannedPcm, ClicksLandWhereThePictureHasThem) {
+  constexpr double kErrorPpm = 1000, kVideoStartMs = 4200;
+  constexpr int kBuffers = 300;
+  constexpr uint32_t kClickFrames = 40;  // 1 ms: survives stretching
+  constexpr int16_t kClickLevel = 10000;
+  constexpr double kBoundMs = 21;
+  const double msPerFrame = 1 / (kFramesPerMs * (1 + kErrorPpm * 1e-6));
+  SoundAligner aligner;
+  std::vector<int16_t> stream;
+  std::vector<int16_t> buffer(2 * kFramesPerBuffer);
+  std::vector<double> clickMs;  // when each click was taken
+  for (int i = 0; i < kBuffers; ++i) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    // One click a buffer, at a frame that walks through the buffer.
+    const uint32_t at = (i * 7919u) % (kFramesPerBuffer - kClickFrames);
+    std::fill(buffer.begin() + 2 * at, buffer.begin() + 2 * (at + kClickFrames), kClickLevel);
+    const double endMs = (i + 1) * kFramesPerBuffer * msPerFrame;
+    const auto arrivalMs = kClockBaseMs + static_cast<uint32_t>(std::lround(endMs));
+    const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(kVideoStartMs);
+    const VideoClock video =
+        static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
+    WritePlannedPcm(aligner.Place(arrivalMs, kFramesPerBuffer, video), buffer.data(),
+                    kFramesPerBuffer, [&](const int16_t* pcm, uint32_t count) {
+                      stream.insert(stream.end(), pcm, pcm + 2 * size_t{count});
+                    });
+    clickMs.push_back(endMs - (kFramesPerBuffer - at) * msPerFrame);
+  }
+  std::vector<double> heardMs;  // where each click begins in the stream
+  for (size_t f = 0; f < stream.size() / 2; ++f) {
+    if (stream[2 * f] > kClickLevel / 2 && (f == 0 || stream[2 * f - 2] <= kClickLevel / 2)) {
+      heardMs.push_back(f / kFramesPerMs);
+    }
+  }
+  // Clicks from before the picture are left out; every later one is there.
+  size_t first = 0;
+  while (clickMs[first] < kVideoStartMs) ++first;
+  ASSERT_EQ(heardMs.size(), clickMs.size() - first);
+  for (size_t k = 0; k < heardMs.size(); ++k) {
+    EXPECT_NEAR(heardMs[k], clickMs[first + k] - kVideoStartMs, kBoundMs) << k;
   }
 }
 
