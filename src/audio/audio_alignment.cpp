@@ -73,16 +73,15 @@ void SoundAligner::UpdateFit(const Point& point) {
     return;
   }
   if (havePending_ && std::fabs(residualMs - pendingResidualMs_) <= kStepMs) {
-    // Two arrivals in a row moved by the same amount: the device's time line
-    // stepped. The fit keeps its slope and moves with it.
+    // Two arrivals in a row moved by about the same amount: the device's
+    // time line stepped. The fit keeps its slope and moves with the later
+    // one; the earlier one may be up to a step's tolerance off it.
     for (size_t i = 0; i < pointCount_; ++i) points_[i].arrivalMs += residualMs;
-    AddPoint(pending_);
     AddPoint(point);
     havePending_ = false;
     return;
   }
   havePending_ = true;
-  pending_ = point;
   pendingResidualMs_ = residualMs;
 }
 

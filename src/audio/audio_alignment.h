@@ -74,7 +74,6 @@ class SoundAligner {
   size_t pointCount_ = 0;
   size_t nextPoint_ = 0;
   bool havePending_ = false;  // an arrival far off the fit, not trusted yet
-  Point pending_{};
   double pendingResidualMs_ = 0;
 
   bool started_ = false;  // the first buffer on the picture has been placed

@@ -527,8 +527,9 @@ def write_tone_wav(path, segments, rate=44100, amplitude=0.5):
 
 CLAPPERBOARD = os.path.join(NATIVE_BUILD, "tools", "clapperboard", "clapperboard")
 # The clapperboard's window (x, y, size in px): clear of the dialog in the
-# screen's middle. Its flashing square is the middle half.
-CLAPPERBOARD_AT = (40, 40, 96)
+# screen's middle and of Wine's own tray window at the top left (3,22
+# 160x20 without a tray host). Its flashing square is the middle half.
+CLAPPERBOARD_AT = (40, 120, 96)
 # A clap is a 200 ms 1 kHz beep at half of full scale; its onset is the
 # first sample above half of that, after this long below it.
 BEEP_ONSET_LEVEL = 0.25 * 32767

@@ -77,6 +77,7 @@ struct Device {
   int eventAt;            // buffer before which the event happens, -1 for none
   double pauseMs;         // time that passes with no frames at the event
   int settleBuffers = 0;  // buffers before the offset is judged
+  bool stall = false;     // the event only has that buffer seen late (a busy thread)
 };
 
 struct Outcome {
@@ -97,10 +98,13 @@ Outcome Simulate(const Device& d) {
   int64_t written = -1;
   Outcome outcome;
   for (int i = 0; i < d.buffers; ++i) {
-    if (i == d.eventAt) capturedMs += d.pauseMs;
+    const bool atEvent = i == d.eventAt;
+    if (atEvent && !d.stall) capturedMs += d.pauseMs;
     capturedMs += kFramesPerBuffer * msPerFrame;
+    const double seenLateMs = atEvent && d.stall ? d.pauseMs : 0;
     const auto arrivalMs =
-        kClockBaseMs + static_cast<uint32_t>(std::lround(capturedMs + kLatencyMs + jitter(random)));
+        kClockBaseMs +
+        static_cast<uint32_t>(std::lround(capturedMs + kLatencyMs + seenLateMs + jitter(random)));
     const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(d.videoStartMs);
     const VideoClock video =
         static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
@@ -116,8 +120,8 @@ Outcome Simulate(const Device& d) {
     // The buffer's last frame sits at `written` in the stream; on the
     // picture's time line it was taken at capturedMs - videoStartMs.
     const double offsetMs = written / kFramesPerMs - (capturedMs - d.videoStartMs);
-    const bool atEvent = d.eventAt >= 0 && (i == d.eventAt || i == d.eventAt + 1);
-    if (!atEvent && i >= d.settleBuffers)
+    const bool stepping = !d.stall && d.eventAt >= 0 && (atEvent || i == d.eventAt + 1);
+    if (!stepping && i >= d.settleBuffers)
       outcome.worstMs = std::fmax(outcome.worstMs, std::fabs(offsetMs - lagMs));
   }
   return outcome;
@@ -171,6 +175,12 @@ TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
        0},
       // A lost buffer and a pause of the device: filled once, at once.
       {{"a lost buffer", 0, 10, 10 * kMinute, 500, 100, 1000}, kJitteredBoundMs, 0, 0, 1, 1},
+      {{"one buffer seen 600 ms late", 0, 10, 10 * kMinute, 500, 100, 600, 0, true},
+       kJitteredBoundMs,
+       0,
+       0,
+       0,
+       0},
       {{"a 5 s pause at +0.1 %", 1000, 10, 10 * kMinute, 500, 200, 5000},
        kJitteredBoundMs,
        100,
