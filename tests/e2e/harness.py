@@ -89,7 +89,8 @@ def prepare_prefix(dpi=None):
         # No crash dialog: a crash ends the process and the test sees it.
         lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000']
         if dpi is not None:
-            lines += ["", "[HKEY_CURRENT_USER\\Control Panel\\Desktop]", '"LogPixels"=dword:%08x' % dpi]
+            for key in ("HKEY_CURRENT_USER\\Control Panel\\Desktop", "HKEY_CURRENT_CONFIG\\Software\\Fonts"):
+                lines += ["", "[%s]" % key, '"LogPixels"=dword:%08x' % dpi]
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
         subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,

@@ -15,9 +15,9 @@ from harness import START_ID, STOP_ID, START_CAPTION, STOP_CAPTION
 # session shows as a new file at once and on the button within a second.
 PENDING_START_WATCH_S = 2.5
 # Room on the small disk beyond the program's own files: the file can be
-# made, its headers cannot be written.
-HEADERLESS_DISK_SPARE_BYTES = 16 * 1024
+# made and its first page written, not the rest of its headers.
 PAGE_BYTES = 4096
+HEADERLESS_DISK_SPARE_BYTES = PAGE_BYTES
 
 
 def name_time(path):
