@@ -11,3 +11,8 @@ void ReportWriteFailure(int aviResult) {
   if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
   PostRecordingNotice(RecordingNotice::kWriteFailed);
 }
+
+void RemoveTrayIconBeforeExit() {
+  SendMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE,
+               static_cast<WPARAM>(RecordingNotice::kEndingProcess), 0);
+}

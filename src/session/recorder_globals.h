@@ -76,14 +76,18 @@ constexpr uint8_t kVideoAbsent = 2;
 // a message box that the session would wait on, except before ending the
 // process.
 enum class RecordingNotice : WPARAM {
-  kWriteFailed,  // the file cannot be written: the dialog also stops the session
-  kNoCodec,      // the session records without video
-  kAudioBusy,    // the last session's audio has not ended: no sound this time
+  kWriteFailed,    // the file cannot be written: the dialog also stops the session
+  kNoCodec,        // the session records without video
+  kAudioBusy,      // the last session's audio has not ended: no sound this time
+  kEndingProcess,  // sent, not posted: the process is about to end, the icon goes now
 };
 constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;
 void PostRecordingNotice(RecordingNotice notice);
 // Reports a failed write of the session's file to the UI thread, once a session.
 void ReportWriteFailure(int aviResult);
+// Before a worker ends the process: the UI thread, which owns the
+// notification icon's record, removes the icon; returns once it is gone.
+void RemoveTrayIconBeforeExit();
 
 extern RecorderGlobals g_recorder;
 

@@ -43,9 +43,9 @@ WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
 
 
-def wine_env(display=None, runtime_dir=None, overrides=None):
+def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX):
     env = dict(os.environ)
-    env["WINEPREFIX"] = PREFIX
+    env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
     env["WINEARCH"] = "win32"
     dll_overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
@@ -62,21 +62,27 @@ def wine_env(display=None, runtime_dir=None, overrides=None):
     return env
 
 
-def prepare_prefix():
-    """Makes the shared Wine prefix once (idempotent, safe to race)."""
-    os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-    with open(PREFIX + ".lock", "w") as lock:
+def prefix_for(dpi):
+    """The shared prefix, or one of its own for a display scaling (dots per inch)."""
+    return PREFIX if dpi is None else "%s-dpi%d" % (PREFIX, dpi)
+
+
+def prepare_prefix(dpi=None):
+    """Makes the Wine prefix for `dpi` once (idempotent, safe to race)."""
+    prefix = prefix_for(dpi)
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        stamp = os.path.join(PREFIX, ".parvelo-ready")
+        stamp = os.path.join(prefix, ".parvelo-ready")
         # The stamp names what the prefix was made with; anything else is
         # made again.
-        made_with = "fonts=%s\n" % FONT_TARGET
+        made_with = "fonts=%s\n" % FONT_TARGET + ("" if dpi is None else "dpi=%d\n" % dpi)
         if os.path.exists(stamp):
             with open(stamp) as f:
                 if f.read() == made_with:
                     return
-        shutil.rmtree(PREFIX, ignore_errors=True)
-        env = wine_env()
+        shutil.rmtree(prefix, ignore_errors=True)
+        env = wine_env(prefix=prefix)
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=600, check=True)
         reg = os.path.join(tempfile.mkdtemp(), "fonts.reg")
@@ -85,6 +91,9 @@ def prepare_prefix():
         lines += ['"%s"="%s"' % (name, FONT_TARGET) for name in FONT_REPLACEMENTS]
         # No crash dialog: a crash ends the process and the test sees it.
         lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000']
+        if dpi is not None:
+            for key in ("HKEY_CURRENT_USER\\Control Panel\\Desktop", "HKEY_CURRENT_CONFIG\\Software\\Fonts"):
+                lines += ["", "[%s]" % key, '"LogPixels"=dword:%08x' % dpi]
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
         subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
@@ -122,7 +131,7 @@ class Session:
     optional fake microphone; every process started through it is ended
     by close()."""
 
-    def __init__(self, width=1366, height=768, microphone=False, tray_host=False):
+    def __init__(self, width=1366, height=768, microphone=False, tray_host=False, dpi=None):
         self.procs = []
         self.width, self.height = width, height
         self.root = tempfile.mkdtemp(prefix="parvelo-e2e-")
@@ -132,7 +141,8 @@ class Session:
         os.makedirs(self.runtime_dir, mode=0o700)
         self.logs = os.path.join(self.root, "logs")
         os.makedirs(self.logs)
-        prepare_prefix()
+        prepare_prefix(dpi)
+        self.prefix = prefix_for(dpi)
         self.display = self._start_display()
         self._spawn(["openbox", "--sm-disable"], "openbox")
         if tray_host:
@@ -141,7 +151,7 @@ class Session:
         self.microphone = microphone
         if microphone:
             self._start_pulseaudio()
-        self.env = wine_env(self.display, self.runtime_dir)
+        self.env = self.wine_env()
 
     # -- processes ---------------------------------------------------------
 
@@ -204,6 +214,9 @@ class Session:
         x, y, size = CLAPPERBOARD_AT
         return self._spawn([CLAPPERBOARD, x, y, size, seconds], "clapperboard")
 
+    def wine_env(self, overrides=None):
+        return wine_env(self.display, self.runtime_dir, overrides, self.prefix)
+
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -225,7 +238,7 @@ class Session:
         return folder
 
     def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None):
-        env = wine_env(self.display, self.runtime_dir, overrides)
+        env = self.wine_env(overrides)
         return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
                            cwd=cwd or self.workdir)
 
@@ -236,7 +249,7 @@ class Session:
 
     def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
-        env = wine_env(self.display, self.runtime_dir, overrides)
+        env = self.wine_env(overrides)
         out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
         with open(out_path, "wb") as out:
             proc = subprocess.Popen(["wine", exe] + list(args), stdout=out,
@@ -417,10 +430,12 @@ class WineTestCase(unittest.TestCase):
     display_size = (1366, 768)
     microphone = False
     tray_host = False
+    # Dots per inch of the Wine prefix; None is the shared one at 96.
+    dpi = None
 
     def setUp(self):
         self.session = Session(*self.display_size, microphone=self.microphone,
-                               tray_host=self.tray_host)
+                               tray_host=self.tray_host, dpi=self.dpi)
         self.addCleanup(self.session.close)
 
 

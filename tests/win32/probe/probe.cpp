@@ -25,6 +25,11 @@
 //                                       and keeps it until the process is ended
 //   probe holdhotkey <mods> <vk>        registers a hotkey as another program would and
 //                                       keeps it until the process is ended
+//   probe burst <id> ...                BM_CLICK to each button in turn, all posted at once:
+//                                       they queue before Parvelo handles the first
+//   probe client                        the dialog's client rectangle, in screen pixels
+//   probe sysclose <class> <title>      WM_SYSCOMMAND SC_CLOSE to a top-level window, what
+//                                       Alt+F4 sends to the active window
 #include <windows.h>
 
 #include <cstdio>
@@ -304,6 +309,31 @@ int ClickTimedCommand(HWND dialog, int id, int watchId, const char* hexText, DWO
   return 0;
 }
 
+// Quick clicks that queue up while the dialog is busy.
+int BurstCommand(HWND dialog, int count, char** ids) {
+  for (int i = 0; i < count; ++i) {
+    HWND button = GetDlgItem(dialog, atoi(ids[i]));
+    if (!button) return kExitNotFound;
+    PostMessageW(button, BM_CLICK, 0, 0);
+  }
+  return 0;
+}
+
+int SysCloseCommand(const char* cls, const char* title) {
+  HWND window = FindWindowW(Wide(cls).c_str(), Wide(title).c_str());
+  if (!window) return kExitNotFound;
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return 0;
+}
+
+int ClientCommand(HWND dialog) {
+  RECT client;
+  GetClientRect(dialog, &client);
+  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  printf("client=%ld,%ld,%ld,%ld\n", client.left, client.top, client.right, client.bottom);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -320,6 +350,7 @@ int main(int argc, char** argv) {
   if (command == "holdhotkey" && argc >= 4) {
     return HoldHotkeyCommand(static_cast<UINT>(atoi(argv[2])), static_cast<UINT>(atoi(argv[3])));
   }
+  if (command == "sysclose" && argc >= 4) return SysCloseCommand(argv[2], argv[3]);
   if (command == "region" && argc >= 6) {
     return RegionCommand(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
   }
@@ -348,6 +379,8 @@ int main(int argc, char** argv) {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     return 0;
   }
+  if (command == "burst") return BurstCommand(dialog, argc - 2, argv + 2);
+  if (command == "client") return ClientCommand(dialog);
   if (command == "sysminimize") {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return 0;
