@@ -139,6 +139,8 @@ AudioStart StartAudioCapture() {
     return AudioStart::kNoSound;
   }
   if (waveInGetNumDevs() < 1) {
+    // The process ends after the message: the icon goes first.
+    RemoveTrayIconBeforeExit();
     MessageBoxOk("Not Find WaveIn");
     return AudioStart::kFatal;
   }
@@ -154,6 +156,7 @@ AudioStart StartAudioCapture() {
   if (waveInOpen(&g_recorder.waveIn, WAVE_MAPPER, &g_recorder.waveFormat, threadId, 0,
                  CALLBACK_THREAD) != MMSYSERR_NOERROR) {
     g_recorder.waveIn = nullptr;
+    RemoveTrayIconBeforeExit();
     MessageBoxOk("open waveIn err!\\n");
     FinishAudioCapture();  // the thread releases its stream and encoder
     return AudioStart::kFatal;

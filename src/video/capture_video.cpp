@@ -126,6 +126,8 @@ VideoOutcome CaptureVideo() {
   const CaptureBackend backend = SetUpBackend();
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
+    // The process ends after the message: the icon goes first.
+    RemoveTrayIconBeforeExit();
     // "无法截取屏幕，程序即将退出"
     MessageBoxOk(
         UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B',
