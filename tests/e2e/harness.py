@@ -40,7 +40,7 @@ WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
 
 
-def wine_env(display=None, runtime_dir=None, overrides=None):
+def wine_env(display=None, runtime_dir=None, overrides=None, extra_env=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = PREFIX
     env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
@@ -56,6 +56,7 @@ def wine_env(display=None, runtime_dir=None, overrides=None):
     if runtime_dir:
         env["XDG_RUNTIME_DIR"] = runtime_dir
         env["PULSE_RUNTIME_PATH"] = os.path.join(runtime_dir, "pulse")
+    env.update(extra_env or {})
     return env
 
 
@@ -216,15 +217,15 @@ class Session:
             shutil.copy(codec, folder)
         return folder
 
-    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None):
-        env = wine_env(self.display, self.runtime_dir, overrides)
+    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None, extra_env=None):
+        env = wine_env(self.display, self.runtime_dir, overrides, extra_env)
         return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
                            cwd=cwd or self.workdir)
 
-    def start_parvelo(self, cwd=None, overrides=None):
+    def start_parvelo(self, cwd=None, overrides=None, extra_env=None):
         cwd = cwd or self.workdir
         return self.start_wine(os.path.join(cwd, "parvelo.exe"), cwd=cwd, name="parvelo",
-                               overrides=overrides)
+                               overrides=overrides, extra_env=extra_env)
 
     def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
@@ -269,6 +270,15 @@ class Session:
         """Shows a picture on the root window (the desktop the recorder grabs)."""
         return self._spawn(["display", "-window", "root", path], "display-root")
 
+    def install_d3d9_stand_in(self, folder=None):
+        """Puts the tests' stand-in d3d9.dll (a GDI copy of the screen) into
+        `folder`; Wine loads it with the override "d3d9=n"."""
+        shutil.copy(os.path.join(WIN32_BUILD, "d3d9-standin", "d3d9.dll"), folder or self.workdir)
+
+    def log_text(self, name):
+        with open(os.path.join(self.logs, name + ".log"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
     def new_files(self, before, folder=None):
         folder = folder or self.workdir
         return sorted(set(os.listdir(folder)) - set(before))
@@ -285,12 +295,13 @@ SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
 class Parvelo:
     """A running parvelo.exe, driven from outside as a user drives it."""
 
-    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True):
+    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True,
+                 extra_env=None):
         self.session = session
         self.cwd = cwd or session.workdir
         if install:
             session.install_parvelo(self.cwd, with_codec=with_codec)
-        self.proc = session.start_parvelo(self.cwd, overrides=overrides)
+        self.proc = session.start_parvelo(self.cwd, overrides=overrides, extra_env=extra_env)
 
     def dialog(self, timeout_ms=30000):
         code, values = self.session.probe("dialog", timeout_ms)
