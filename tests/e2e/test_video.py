@@ -296,13 +296,14 @@ def moving_frame_times(path, band_top=240, band_height=20, step=64, changed_px=1
 
 class Direct3DDeviceLoss(VideoTestCase):
 
-    def test_a_device_lost_from_second_2_records_again_within_a_second_after_second_4(self):
-        # Lost 2 s after the device is made; resettable from 4 s; it never
-        # heals by itself.
-        self.start_with_stand_in(loss_schedule="2000,4000")
+    def record_through_a_loss(self, loss_schedule):
+        """Records 8 s through a device lost 2 s after it is made and
+        resettable from 4 s (it never heals by itself); returns the file."""
+        self.start_with_stand_in(loss_schedule=loss_schedule)
         path = self.record_one(8)
         self.assertEqual(harness.decode_errors(path), "")
         stream = video_stream(path)
+        self.assertEqual((stream["width"], stream["height"]), (1366, 768))
         duration = float(stream["duration"])
         self.assertGreater(duration, 6.5)
         moving = moving_frame_times(path)
@@ -314,8 +315,19 @@ class Direct3DDeviceLoss(VideoTestCase):
         self.assertLessEqual(frozen, 3.0 + 2 / 15, (frozen, since))
         self.assertLess(since, 2.2)
         self.assertGreater(moving[-1], duration - 0.5, "the picture froze again")
-        self.assert_pattern_in_frame(path, 1366, 768)
         self.assert_backend("Direct3D")
+        return path
+
+    def test_a_device_lost_from_second_2_records_again_within_a_second_after_second_4(self):
+        path = self.record_through_a_loss("2000,4000")
+        self.assert_pattern_in_frame(path, 1366, 768,
+                                     points=picture.block_centres() + picture.corner_blocks(1366, 768))
+
+    def test_a_display_that_shrank_while_lost_keeps_the_frame_size_black_outside(self):
+        path = self.record_through_a_loss("2000,4000,1024x600")
+        rgb = self.assert_pattern_in_frame(path, 1366, 768)  # the blocks lie inside 1024 x 600
+        for x, y in ((1100, 80), (40, 700), (1326, 728)):
+            self.assertTrue(harness.close_to(harness.pixel(rgb, 1366, x, y), (0, 0, 0), 24), (x, y))
 
 
 class DeviceWindow(VideoTestCase):

@@ -14,7 +14,9 @@
 // first CreateDevice: from <lost-ms> every call of a device made before
 // then fails with D3DERR_DEVICELOST, and TestCooperativeLevel says
 // D3DERR_DEVICELOST until <resettable-ms>, then D3DERR_DEVICENOTRESET until
-// the device is reset (or a new one made); it never heals by itself.
+// the device is reset (or a new one made); it never heals by itself. With
+// a third field "<width>x<height>" the loss is a display mode change: from
+// <lost-ms> the display has that size (the top-left part of the screen).
 #define CINTERFACE
 #include <windows.h>
 #include <d3d9.h>
@@ -91,14 +93,16 @@ struct LossSchedule {
   bool active = false;
   DWORD lostMs = 0;
   DWORD resettableMs = 0;
+  UINT widthAfter = 0, heightAfter = 0;  // 0: the display keeps its size
 };
 
 LossSchedule ReadLossSchedule() {
   LossSchedule schedule;
   const char* text = std::getenv(kLossScheduleVariable);
-  unsigned long lost = 0, resettable = 0;
-  if (text && std::sscanf(text, "%lu,%lu", &lost, &resettable) == 2) {
-    schedule = {true, static_cast<DWORD>(lost), static_cast<DWORD>(resettable)};
+  unsigned long lost = 0, resettable = 0, width = 0, height = 0;
+  if (text && std::sscanf(text, "%lu,%lu,%lux%lu", &lost, &resettable, &width, &height) >= 2) {
+    schedule = {true, static_cast<DWORD>(lost), static_cast<DWORD>(resettable),
+                static_cast<UINT>(width), static_cast<UINT>(height)};
   }
   return schedule;
 }
@@ -168,6 +172,11 @@ D3DDISPLAYMODE CurrentDisplayMode() {
   out.Height = mode.dmPelsHeight;
   out.RefreshRate = mode.dmDisplayFrequency;
   out.Format = D3DFMT_X8R8G8B8;
+  if (lossSchedule.active && lossSchedule.widthAfter && clockStarted &&
+      ScheduleNowMs() >= lossSchedule.lostMs) {
+    out.Width = lossSchedule.widthAfter;
+    out.Height = lossSchedule.heightAfter;
+  }
   return out;
 }
 
