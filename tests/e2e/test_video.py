@@ -280,15 +280,15 @@ def moving_frame_times(path, band_top=240, band_height=20, step=64, changed_px=1
     """Times (s) of the frames in which the test picture's moving bar moved:
     at least `changed_px` pixels of a band across it changed by more than
     `step` from the frame before (compression noise stays far below)."""
-    stream = video_stream(path)
-    width = stream["width"]
-    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
-                          "-vf", "crop=%d:%d:0:%d" % (width, band_height, band_top),
+    width = video_stream(path)["width"]
+    # showinfo names the time of exactly the frames written out.
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "info", "-i", path, "-map", "0:v:0",
+                          "-vf", "crop=%d:%d:0:%d,showinfo" % (width, band_height, band_top),
                           "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"],
-                         stdout=subprocess.PIPE, check=True, timeout=300).stdout
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True, timeout=300)
     size = width * band_height
-    bands = [out[i:i + size] for i in range(0, len(out), size)]
-    times = [float(f["best_effort_timestamp"]) / 15 for f in harness.video_frames(path)]
+    bands = [out.stdout[i:i + size] for i in range(0, len(out.stdout), size)]
+    times = [float(t) for t in re.findall(r"pts_time:\s*([0-9.]+)", out.stderr.decode())]
     assert len(times) == len(bands), (len(times), len(bands))
     return [times[i] for i in range(1, len(bands))
             if sum(abs(a - b) > step for a, b in zip(bands[i], bands[i - 1])) >= changed_px]
