@@ -35,19 +35,19 @@ LOSS_SCHEDULE = "PARVELO_TEST_D3D9_LOSS"
 
 class VideoTestCase(harness.WineTestCase):
 
-    def start(self, overrides=None, pattern=True, extra_env=None):
+    def start(self, overrides=None, pattern=True, stand_in=False, loss_schedule=None):
         if pattern:
             picture.show(self.session)
+        extra_env = None
+        if stand_in:
+            self.session.install_d3d9_stand_in()
+            overrides = STAND_IN["overrides"]
+            extra_env = dict(STAND_IN["extra_env"])
+            if loss_schedule:
+                extra_env[LOSS_SCHEDULE] = loss_schedule
         self.app = harness.Parvelo(self.session, overrides=overrides, extra_env=extra_env)
         self.app.wait_ready()
         return self.app
-
-    def start_with_stand_in(self, loss_schedule=None):
-        extra_env = dict(STAND_IN["extra_env"])
-        if loss_schedule:
-            extra_env[LOSS_SCHEDULE] = loss_schedule
-        self.session.install_d3d9_stand_in()
-        return self.start(overrides=STAND_IN["overrides"], extra_env=extra_env)
 
     def assert_backend(self, name):
         reports = re.findall(r"parvelo capture: backend (\w+)", self.session.log_text("parvelo"))
@@ -84,10 +84,7 @@ class VideoTestCase(harness.WineTestCase):
 class FullScreenRecording(VideoTestCase):
 
     def check_full_screen(self, width, height, stand_in=False):
-        if stand_in:
-            self.start_with_stand_in()
-        else:
-            self.start()
+        self.start(stand_in=stand_in)
         started = time.time()
         path = self.record_one(4)
         wall = time.time() - started
@@ -147,7 +144,7 @@ class RegionRecording(VideoTestCase):
         self.check_region()
 
     def test_region_through_direct3d_is_cut_out_at_its_offset(self):
-        self.start_with_stand_in()
+        self.start(stand_in=True)
         self.check_region()
         self.assert_backend("Direct3D")
 
@@ -167,10 +164,7 @@ class PointerOverlay(VideoTestCase):
     POINT = (600, 620)
 
     def pointer_area(self, draw_pointer, stand_in=False):
-        if stand_in:
-            self.start_with_stand_in()
-        else:
-            self.start()
+        self.start(stand_in=stand_in)
         if not draw_pointer:
             self.app.click(POINTER_ID)
         self.session.xdotool("mousemove", "--sync", *self.POINT)
@@ -299,7 +293,7 @@ class Direct3DDeviceLoss(VideoTestCase):
     def record_through_a_loss(self, loss_schedule):
         """Records 8 s through a device lost 2 s after it is made and
         resettable from 4 s (it never heals by itself); returns the file."""
-        self.start_with_stand_in(loss_schedule=loss_schedule)
+        self.start(stand_in=True, loss_schedule=loss_schedule)
         path = self.record_one(8)
         self.assertEqual(harness.decode_errors(path), "")
         stream = video_stream(path)
@@ -333,7 +327,7 @@ class Direct3DDeviceLoss(VideoTestCase):
 class DeviceWindow(VideoTestCase):
 
     def test_every_window_of_parvelo_answers_a_sent_message_while_direct3d_records(self):
-        self.start_with_stand_in()
+        self.start(stand_in=True)
         self.app.click(START_ID)
         self.app.wait_recorded(1)
         code, values = self.session.probe("answer", 1000)
