@@ -43,7 +43,7 @@ WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
 
 
-def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX):
+def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX, extra_env=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
@@ -59,6 +59,7 @@ def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX):
     if runtime_dir:
         env["XDG_RUNTIME_DIR"] = runtime_dir
         env["PULSE_RUNTIME_PATH"] = os.path.join(runtime_dir, "pulse")
+    env.update(extra_env or {})
     return env
 
 
@@ -214,8 +215,8 @@ class Session:
         x, y, size = CLAPPERBOARD_AT
         return self._spawn([CLAPPERBOARD, x, y, size, seconds], "clapperboard")
 
-    def wine_env(self, overrides=None):
-        return wine_env(self.display, self.runtime_dir, overrides, self.prefix)
+    def wine_env(self, overrides=None, extra_env=None):
+        return wine_env(self.display, self.runtime_dir, overrides, self.prefix, extra_env)
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
@@ -237,15 +238,15 @@ class Session:
             shutil.copy(codec, folder)
         return folder
 
-    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None):
-        env = self.wine_env(overrides)
+    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None, extra_env=None):
+        env = self.wine_env(overrides, extra_env)
         return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
                            cwd=cwd or self.workdir)
 
-    def start_parvelo(self, cwd=None, overrides=None):
+    def start_parvelo(self, cwd=None, overrides=None, extra_env=None):
         cwd = cwd or self.workdir
         return self.start_wine(os.path.join(cwd, "parvelo.exe"), cwd=cwd, name="parvelo",
-                               overrides=overrides)
+                               overrides=overrides, extra_env=extra_env)
 
     def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
@@ -290,6 +291,15 @@ class Session:
         """Shows a picture on the root window (the desktop the recorder grabs)."""
         return self._spawn(["display", "-window", "root", path], "display-root")
 
+    def install_d3d9_stand_in(self, folder=None):
+        """Puts the tests' stand-in d3d9.dll (a GDI copy of the screen) into
+        `folder`; Wine loads it with the override "d3d9=n"."""
+        shutil.copy(os.path.join(WIN32_BUILD, "d3d9-standin", "d3d9.dll"), folder or self.workdir)
+
+    def log_text(self, name):
+        with open(os.path.join(self.logs, name + ".log"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
     def new_files(self, before, folder=None):
         folder = folder or self.workdir
         return sorted(set(os.listdir(folder)) - set(before))
@@ -306,12 +316,13 @@ SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
 class Parvelo:
     """A running parvelo.exe, driven from outside as a user drives it."""
 
-    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True):
+    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True,
+                 extra_env=None):
         self.session = session
         self.cwd = cwd or session.workdir
         if install:
             session.install_parvelo(self.cwd, with_codec=with_codec)
-        self.proc = session.start_parvelo(self.cwd, overrides=overrides)
+        self.proc = session.start_parvelo(self.cwd, overrides=overrides, extra_env=extra_env)
 
     def dialog(self, timeout_ms=30000):
         code, values = self.session.probe("dialog", timeout_ms)

@@ -30,6 +30,9 @@
 //   probe client                        the dialog's client rectangle, in screen pixels
 //   probe sysclose <class> <title>      WM_SYSCOMMAND SC_CLOSE to a top-level window, what
 //                                       Alt+F4 sends to the active window
+//   probe answer [timeout-ms]           SendMessageTimeout(WM_NULL) to every top-level
+//                                       window of Parvelo's process, as a broadcast would;
+//                                       exit 4 when any window did not answer in time
 #include <windows.h>
 
 #include <cstdio>
@@ -44,6 +47,7 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr int kExitNotFound = 2;
 constexpr int kExitTimedOut = 3;
+constexpr int kExitUnanswered = 4;
 constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
@@ -273,6 +277,35 @@ int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
   return 0;
 }
 
+struct ProcessWindows {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<ProcessWindows*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->pid) search->windows.push_back(window);
+  return TRUE;
+}
+
+int AnswerCommand(HWND dialog, DWORD timeoutMs) {
+  ProcessWindows search = {};
+  GetWindowThreadProcessId(dialog, &search.pid);
+  EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+  int unanswered = 0;
+  for (HWND window : search.windows) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) {
+      printf("unanswered.%d=%s|%s\n", unanswered++, Utf8(ClassOf(window)).c_str(),
+             Utf8(WindowText(window)).c_str());
+    }
+  }
+  printf("windows=%zu\nunanswered=%d\n", search.windows.size(), unanswered);
+  return unanswered ? kExitUnanswered : 0;
+}
+
 double MillisecondsSince(const LARGE_INTEGER& start) {
   LARGE_INTEGER frequency, now;
   QueryPerformanceFrequency(&frequency);
@@ -375,6 +408,7 @@ int main(int argc, char** argv) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     return 0;
   }
+  if (command == "answer") return AnswerCommand(dialog, TimeoutArg(argc, argv, 2));
   if (command == "close") {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     return 0;
