@@ -16,6 +16,8 @@ packages=(
   xvfb openbox trayer xdotool x11-utils imagemagick
   # judging recordings and feeding the fake microphone
   ffmpeg sox pulseaudio pulseaudio-utils
+  # the clapperboard that measures sound against picture
+  libx11-dev libpulse-dev
   # players that open the recordings as users do: VLC, GStreamer's playbin
   vlc-bin vlc-plugin-base gstreamer1.0-tools gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav

@@ -79,6 +79,8 @@ struct CrecDlgTable {
       message_table::Message<D, &D::OnSysCommand>(WM_SYSCOMMAND),
       message_table::Message<D, &D::OnTimer>(WM_TIMER),
       message_table::Message<D, &D::OnRecordingNotice>(WM_RECORDING_NOTICE),
+      message_table::Message<D, &D::OnQueryEndSession>(WM_QUERYENDSESSION),
+      message_table::Message<D, &D::OnEndSession>(WM_ENDSESSION),
       message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
       message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
                                                          IDC_START_KEY),
@@ -175,6 +177,9 @@ void CrecDlg::FillLists() {
 }
 
 void CrecDlg::StartRecording() {
+  // Nothing starts while the dialog ends or waits for the session it
+  // stopped: a new session would keep the wait going.
+  if (ending_ || waitingForSession_) return;
   ::StartRecording(g_recorder, *this);
 }
 
@@ -203,6 +208,9 @@ MessageResult CrecDlg::OnTimer(WPARAM id, LPARAM) {
 
 MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
   switch (static_cast<RecordingNotice>(notice)) {
+    case RecordingNotice::kEndingProcess:
+      DeleteTrayIcon();
+      break;
     case RecordingNotice::kWriteFailed:
     case RecordingNotice::kCompressorFailed:
       // The writer has stopped and kept what is on disk: end the session
@@ -268,16 +276,20 @@ MessageResult CrecDlg::OnPaint(WPARAM, LPARAM) {
     int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
     DrawIcon(dc, x, y, icon_);
   } else {
+    // Stretched, not tiled: at display scaling above 100 % the client area
+    // is larger than the picture, and a tiled gradient would start again.
     ScopedGdiObject picture(
         LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-    ScopedGdiObject brush(picture ? CreatePatternBrush(static_cast<HBITMAP>(picture.Get()))
-                                  : nullptr);
-    if (brush) {
-      // The outline lies one pixel outside the client area on every side,
-      // so only the tiled picture shows.
-      ScopedSelectObject select(dc, brush.Get());
-      Rectangle(dc, client.left - 1, client.top - 1, client.right + 2, client.bottom + 2);
+    BITMAP size = {};
+    HDC source = picture ? CreateCompatibleDC(dc) : nullptr;
+    if (source && GetObjectW(picture.Get(), sizeof size, &size)) {
+      ScopedSelectObject select(source, picture.Get());
+      SetStretchBltMode(dc, HALFTONE);
+      SetBrushOrgEx(dc, 0, 0, nullptr);
+      StretchBlt(dc, client.left, client.top, client.right - client.left,
+                 client.bottom - client.top, source, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
     }
+    if (source) DeleteDC(source);
   }
   EndPaint(dialog, &paint);
   return 0;
@@ -318,8 +330,33 @@ void CrecDlg::ToggleFullScreen() {
   }
 }
 
+MessageResult CrecDlg::OnQueryEndSession(WPARAM, LPARAM) {
+  // Logging off or shutting down asks every top-level window of the
+  // process, the hidden ones of the recording thread too, which handles no
+  // messages while it records: the recording is finished before the
+  // answer, and with the thread its windows go.
+  FinishRecording();
+  return TRUE;
+}
+
+MessageResult CrecDlg::OnEndSession(WPARAM ending, LPARAM) {
+  // The system may end the process as soon as this returns. An end that
+  // was called off leaves the program as it was, idle.
+  if (ending) {
+    FinishBeforeEnd();
+    CDialogBase::OnCancel();
+  }
+  return 0;
+}
+
 void CrecDlg::FinishBeforeEnd() {
   ending_ = true;
+  FinishRecording();
+  DeleteTrayIcon();
+}
+
+void CrecDlg::FinishRecording() {
+  waitingForSession_ = true;
   StopRecording();
   // The recording thread sets captions through this dialog while it
   // closes the file, so the wait keeps handling messages.
@@ -334,7 +371,7 @@ void CrecDlg::FinishBeforeEnd() {
       }
     }
   }
-  DeleteTrayIcon();
+  waitingForSession_ = false;
 }
 
 void CrecDlg::OnOK() {

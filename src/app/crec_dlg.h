@@ -33,6 +33,8 @@ class CrecDlg : public CDialogBase, private SessionHost {
   MessageResult OnSysCommand(WPARAM command, LPARAM);
   MessageResult OnTimer(WPARAM id, LPARAM);
   MessageResult OnRecordingNotice(WPARAM notice, LPARAM);
+  MessageResult OnQueryEndSession(WPARAM, LPARAM);
+  MessageResult OnEndSession(WPARAM ending, LPARAM);
   void ToggleFullScreen();
   void RegisterStartHotkey();
   void RegisterStopHotkey();
@@ -42,6 +44,8 @@ class CrecDlg : public CDialogBase, private SessionHost {
   // Before the dialog ends by any way: a running recording is stopped and
   // its file closed, then the notification icon goes.
   void FinishBeforeEnd();
+  // Stops a running recording and handles messages until its file is closed.
+  void FinishRecording();
 
   // SessionHost
   void SetDialogTimer(unsigned id, unsigned periodMs) override;
@@ -60,4 +64,5 @@ class CrecDlg : public CDialogBase, private SessionHost {
   // The last session's recording thread, to know when it has ended.
   ScopedHandle recordingThread_;
   bool ending_ = false;
+  bool waitingForSession_ = false;
 };

@@ -81,11 +81,19 @@ WORD CursorForEdge(FrameEdge edge) {
   return kCursorArrow;
 }
 
+// The low four bits of a system command are the system's own.
+constexpr WPARAM kSysCommandMask = 0xFFF0;
+
 LRESULT CALLBACK RegionFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE:
       ApplyFrameShape(frame);
       return 0;
+    case WM_SYSCOMMAND:
+      // Alt+F4 on the frame would leave the full-screen box cleared with no
+      // frame, and the next recording full screen: only the box closes it.
+      if ((wParam & kSysCommandMask) == SC_CLOSE) return 0;
+      return DefWindowProcA(frame, message, wParam, lParam);
     case WM_CLOSE:
       DestroyWindow(frame);
       return 0;

@@ -1,23 +1,96 @@
-// Lining the sound up with the picture. The microphone is started before
-// the video's set-up, so its sound normally begins first; some devices
-// deliver their first samples only later (Wine's PulseAudio input can take
-// half a second or more), and the sound would then run early against the
-// picture and end before it. Both are measured once, when the session's
-// first buffer comes back: sound from before the video's position 0 is left
-// out, and a late start is filled with silence.
+// Keeping the sound on the picture. The picture is placed by the
+// millisecond clock, the sound by its sample count, and the two clocks do
+// not run at the same rate (a sound card is off by tens to hundreds of
+// parts per million); the microphone also starts before or after the
+// video, sometimes seconds apart (a message box on the recording thread, a
+// slow set-up), and a device can lose a buffer or pause.
+//
+// So every returned buffer is placed by a decision that sees only when it
+// came back and how many sample frames it held: until the video's first
+// frame buffers are left out; the first kept one is cut or padded with
+// silence to the first frame's time; after that the offset of the sound
+// against the video clock is estimated with a line fit over minutes of
+// arrival times (one arrival is off by tens of ms, the fit is not) and
+// corrected only when it leaves +-20 ms, by resampling a buffer by at most
+// 0.5 %. A step (a lost buffer, a pause of the device), and whatever a clock
+// further off than 0.5 % leaves over, is filled with silence or cut at once.
+// A recording whose offset stays inside +-20 ms is written as it comes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
-struct SoundAlignment {
-  uint32_t silenceFrames = 0;  // stereo sample frames of silence to put first
-  uint32_t skipFrames = 0;     // frames at the start of the first buffer to leave out
+// The most a buffer is stretched or squeezed: 0.5 %, below what an ear
+// takes for a change of pitch.
+constexpr uint32_t kMaxStretchPerMille = 5;
+constexpr uint32_t kPerMille = 1000;
+
+// What the video side has said by the time a buffer comes back.
+enum class VideoState { kPending, kRunning, kAbsent };
+
+struct VideoClock {
+  VideoState state = VideoState::kPending;
+  uint32_t startMs = 0;  // timeGetTime at the video's position 0 while running
 };
 
-// For the first buffer, which came back at `arrivalMs` holding
-// `bytesRecorded` bytes; the video's position 0 was taken at `videoStartMs`
-// (if the video has started; without it nothing changes). Times are
-// timeGetTime readings; their difference wraps harmlessly. Never skips more
-// than the buffer holds.
-SoundAlignment AlignFirstBuffer(uint32_t arrivalMs, uint32_t bytesRecorded, bool videoStarted,
-                                uint32_t videoStartMs);
+// How one returned buffer goes into the stream: `silenceFrames` of silence,
+// then the buffer from `skipFrames` on, stretched or squeezed to
+// `outputFrames` (unchanged when it equals frames - skipFrames).
+struct BufferPlan {
+  bool keep = false;  // false: left out whole (before the first frame)
+  uint32_t silenceFrames = 0;
+  uint32_t skipFrames = 0;
+  uint32_t outputFrames = 0;
+};
+
+class SoundAligner {
+ public:
+  // A buffer of `frames` stereo sample frames came back at `arrivalMs`
+  // (timeGetTime; differences wrap harmlessly). Buffers come in the
+  // device's order, all of them, kept or not: the dropped ones still tell
+  // the device's pace.
+  BufferPlan Place(uint32_t arrivalMs, uint32_t frames, const VideoClock& video);
+
+ private:
+  struct Point {
+    double arrivalMs;     // since the first buffer's arrival
+    double deviceFrames;  // frames the device had delivered by then
+  };
+  // Minutes of arrivals: long enough that tens of ms of jitter average out,
+  // short enough to follow a clock that wanders with temperature.
+  static constexpr size_t kFitPoints = 180;
+
+  void AddPoint(const Point& point);
+  // When the device delivered its `deviceFrames`th frame, on the fit.
+  double FittedArrivalMs(double deviceFrames) const;
+  void UpdateFit(const Point& point);
+
+  bool haveOrigin_ = false;
+  uint32_t originMs_ = 0;
+  uint64_t deviceFrames_ = 0;
+  std::array<Point, kFitPoints> points_{};
+  size_t pointCount_ = 0;
+  size_t nextPoint_ = 0;
+  bool havePending_ = false;  // an arrival far off the fit, not trusted yet
+  double pendingResidualMs_ = 0;
+
+  bool started_ = false;  // the first buffer on the picture has been placed
+  bool absent_ = false;   // no video this session: the sound is kept as it comes
+  int64_t writtenFrames_ = 0;
+  bool correcting_ = false;
+};
+
+// Hands what `plan` makes of a buffer of `frames` interleaved stereo
+// frames to `write`, in order: the silence (in pieces of at most one
+// buffer), then the frames from the skip on, as they are or stretched.
+// Stretched frames live in a block of the audio thread's until the next call.
+using PcmWriter = std::function<void(const int16_t* frames, uint32_t count)>;
+void WritePlannedPcm(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
+                     const PcmWriter& write);
+
+// Stretches or squeezes `inFrames` interleaved stereo 16-bit frames to
+// `outFrames` by linear interpolation; first and last frames are kept, and
+// no output frame steps more than about one input frame past the last.
+void ResampleFrames(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t outFrames);

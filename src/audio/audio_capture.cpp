@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "audio/audio_alignment.h"
+#include "audio/mp3_format.h"
 #include "audio/mp3_stream.h"
 #include "framework/message_box.h"
 #include "framework/thread.h"
@@ -32,10 +33,9 @@ constexpr DWORD kAudioDoneWaitMs = 3000;
 // recording thread at the start, then the audio thread) and down by the
 // audio thread as they come back.
 std::atomic<int> buffersQueued{0};
-// Whether the session's first buffer has come back; the audio thread's.
-bool firstBufferSeen = false;
-// Zeros to encode as the silence before a late first sound.
-uint8_t silence[kAudioBufferBytes];
+// Where each returned buffer goes on the picture's time line; the audio
+// thread's once it runs.
+SoundAligner aligner;
 
 void QueueBuffer(WAVEHDR& header) {
   const DWORD_PTR index = header.dwUser;
@@ -55,34 +55,25 @@ void EncodeAndWrite(const uint8_t* pcm, uint32_t bytes) {
   WriteMp3Bytes();
 }
 
-// The first buffer lines the sound up with the picture: silence for as long
-// as the device started after the video, or the part recorded before the
-// video's position 0 left out.
-void WriteFirstBuffer(const WAVEHDR& first) {
-  const SoundAlignment alignment =
-      AlignFirstBuffer(timeGetTime(), first.dwBytesRecorded, g_recorder.videoStarted.load() != 0,
-                       g_recorder.videoStartMs.load());
-  uint64_t bytes = uint64_t{alignment.silenceFrames} * kPcmBlockAlign;
-  while (bytes > 0) {
-    const auto chunk = static_cast<uint32_t>(bytes < sizeof silence ? bytes : sizeof silence);
-    EncodeAndWrite(silence, chunk);
-    bytes -= chunk;
-  }
-  const uint32_t skipped = alignment.skipFrames * kPcmBlockAlign;
-  EncodeAndWrite(reinterpret_cast<const uint8_t*>(first.lpData) + skipped,
-                 first.dwBytesRecorded - skipped);
+VideoClock CurrentVideoClock() {
+  const uint8_t started = g_recorder.videoStarted.load();
+  if (started == kVideoAbsent) return {VideoState::kAbsent, 0};
+  if (started == 0) return {};
+  return {VideoState::kRunning, g_recorder.videoStartMs.load()};
 }
 
-// A filled buffer came back: while recording it is encoded, written and
-// queued again; while finishing it is encoded and written only.
+// A filled buffer came back: it is placed on the picture's time line
+// (left out before the first frame, cut, padded or stretched when the
+// sound has left the picture), encoded and written; while recording it is
+// queued again.
 void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
-  if (firstBufferSeen) {
-    EncodeAndWrite(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBytesRecorded);
-  } else {
-    firstBufferSeen = true;
-    WriteFirstBuffer(*header);
-  }
+  const uint32_t frames = PcmFrames(header->dwBytesRecorded);
+  const BufferPlan plan = aligner.Place(timeGetTime(), frames, CurrentVideoClock());
+  WritePlannedPcm(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
+                  [](const int16_t* pcm, uint32_t count) {
+                    EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), count * kPcmBlockAlign);
+                  });
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
 }
@@ -148,6 +139,8 @@ AudioStart StartAudioCapture() {
     return AudioStart::kNoSound;
   }
   if (waveInGetNumDevs() < 1) {
+    // The process ends after the message: the icon goes first.
+    RemoveTrayIconBeforeExit();
     MessageBoxOk("Not Find WaveIn");
     return AudioStart::kFatal;
   }
@@ -156,13 +149,14 @@ AudioStart StartAudioCapture() {
   // Raised before the thread starts, which polls it from its first pass.
   g_recorder.audioDone.store(1);
   buffersQueued = 0;
-  firstBufferSeen = false;
+  aligner = SoundAligner{};
   g_recorder.waveIn = nullptr;
   unsigned threadId = 0;
   audioThread = BeginThread(AudioThread, nullptr, THREAD_PRIORITY_NORMAL, &threadId);
   if (waveInOpen(&g_recorder.waveIn, WAVE_MAPPER, &g_recorder.waveFormat, threadId, 0,
                  CALLBACK_THREAD) != MMSYSERR_NOERROR) {
     g_recorder.waveIn = nullptr;
+    RemoveTrayIconBeforeExit();
     MessageBoxOk("open waveIn err!\\n");
     FinishAudioCapture();  // the thread releases its stream and encoder
     return AudioStart::kFatal;

@@ -14,3 +14,8 @@ void ReportWriteFailure(int aviResult) {
   PostRecordingNotice(aviResult == kAviErrorCompressor ? RecordingNotice::kCompressorFailed
                                                        : RecordingNotice::kWriteFailed);
 }
+
+void RemoveTrayIconBeforeExit() {
+  SendMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE,
+               static_cast<WPARAM>(RecordingNotice::kEndingProcess), 0);
+}

@@ -59,7 +59,9 @@ struct RecorderGlobals : SessionFields {
   int32_t mp3Bytes = 0;          // result of the last encode or flush
 
   // timeGetTime at the video's position 0, published by the video loop
-  // (videoStarted raised after it) for the audio side to line up with.
+  // (videoStarted raised to 1 after it) for the audio side to line up with;
+  // videoStarted is kVideoAbsent when the session records no video at all,
+  // and its sound is then kept as it comes.
   std::atomic<uint32_t> videoStartMs{0};
   std::atomic<uint8_t> videoStarted{0};
 
@@ -67,6 +69,8 @@ struct RecorderGlobals : SessionFields {
   // dialog is told once and stops the session.
   std::atomic<uint8_t> writeFailed{0};
 };
+
+constexpr uint8_t kVideoAbsent = 2;
 
 // What a worker asks the main dialog to tell the user. Workers never show
 // a message box that the session would wait on, except before ending the
@@ -76,12 +80,16 @@ enum class RecordingNotice : WPARAM {
   kCompressorFailed,  // the video compressor failed: the dialog also stops the session
   kNoCodec,           // the session records without video
   kAudioBusy,         // the last session's audio has not ended: no sound this time
+  kEndingProcess,     // sent, not posted: the process is about to end, the icon goes now
 };
 constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;
 void PostRecordingNotice(RecordingNotice notice);
 // Reports a failed write of the session's file to the UI thread, once a
 // session, by its kind: the disk, or the video compressor.
 void ReportWriteFailure(int aviResult);
+// Before a worker ends the process: the UI thread, which owns the
+// notification icon's record, removes the icon; returns once it is gone.
+void RemoveTrayIconBeforeExit();
 
 extern RecorderGlobals g_recorder;
 

@@ -51,13 +51,23 @@ FileCreation TryCreateExclusive(const std::string& name) {
                                                                      : FileCreation::kFailed;
 }
 
-[[noreturn]] void FailFileNotCreated() {
+// A reserved file that could not take its headers (a full disk) goes, so
+// nothing empty or half-written is left behind.
+[[noreturn]] void FailFileNotCreated(const std::string& reserved) {
+  RemoveTrayIconBeforeExit();
+  if (!reserved.empty()) DeleteFileW(Widen(reserved).c_str());
   // "无法创建录像文件"
   MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H',
                                  'M', 'G', 'R', 'D', 'F', 'J', 'U', 'B', 'L', 'A', 'K', 'D', 'O',
                                  'C', 'U', 'J', 'A', 'B', 'J', 'B', 'U', 'A', 'D', 'A', 'X', 'F',
                                  'B', 'H', 'B', 'I', 'F', 'G', 'Q', 'H', 'J'>());
   std::exit(kExitFileNotCreated);
+}
+
+// The sound and capture sides have told the user already.
+[[noreturn]] void EndProcess(int exitCode) {
+  RemoveTrayIconBeforeExit();
+  std::exit(exitCode);
 }
 
 void CloseSessionFile() {
@@ -78,13 +88,13 @@ unsigned __stdcall RecordingThread(void*) {
 
   std::string name = ReserveFileName(MakeOutputFileName(), TryCreateExclusive);
   if (name.empty() || AviFileOpen(&g_recorder.aviFile, name.c_str()) != kAviOk) {
-    FailFileNotCreated();
+    FailFileNotCreated(name);
   }
 
   const AudioStart audio = g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
   if (audio == AudioStart::kFatal) {
     CloseSessionFile();
-    std::exit(kExitNoSoundDevice);
+    EndProcess(kExitNoSoundDevice);
   }
 
   const VideoOutcome video = CaptureVideo();
@@ -92,7 +102,7 @@ unsigned __stdcall RecordingThread(void*) {
   CloseSessionFile();
   // The file is complete; without a way to grab the screen there is
   // nothing more to record.
-  if (video == VideoOutcome::kNoBackend) std::exit(kExitNoCaptureBackend);
+  if (video == VideoOutcome::kNoBackend) EndProcess(kExitNoCaptureBackend);
 
   SetDlgItemTextW(g_recorder.mainWindow, kStopButtonId, Widen(IdleStopCaption()).c_str());
   SetDlgItemTextW(g_recorder.mainWindow, kStartButtonId, Widen(IdleStartCaption()).c_str());

@@ -12,6 +12,11 @@ constexpr int32_t kFramesPerSecondByIndex[] = {8, 15, 25, 30};
 
 constexpr unsigned kSecondsPerMinute = 60;
 
+void DeferStart(SessionFields& fields, SessionHost& host) {
+  fields.startPending = true;
+  host.SetDialogTimer(kDeferredStartTimerId, kDeferredStartTimerMs);
+}
+
 }  // namespace
 
 int32_t FramesPerSecondForSelection(int selection, int32_t previous) {
@@ -43,12 +48,12 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
   // Start is kept on the deferred-start timer, which runs it again. A
   // second Start meanwhile only re-arms that timer.
   if (fields.configReady.load(std::memory_order_acquire) == 0) {
-    host.SetDialogTimer(kDeferredStartTimerId, kDeferredStartTimerMs);
+    DeferStart(fields, host);
     return;
   }
   if (fields.idleFlag.load() != 1) return;
   if (host.PreviousSessionRunning()) {
-    host.SetDialogTimer(kDeferredStartTimerId, kDeferredStartTimerMs);
+    DeferStart(fields, host);
     return;
   }
 
@@ -70,6 +75,11 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
 }
 
 void StopRecording(SessionFields& fields, SessionHost& host) {
+  // A Start still waiting on the deferred-start timer is the user's
+  // earlier wish; Stop is the later one and overrides it, also while
+  // nothing records.
+  fields.startPending = false;
+  host.KillDialogTimer(kDeferredStartTimerId);
   if (fields.idleFlag.load() != 0) return;
   // "正在保存…" stays on the Start button until the file is closed.
   host.SetButtonCaption(
@@ -88,6 +98,8 @@ void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId) 
     host.SetButtonCaption(kStartButtonId, FormatElapsed(fields.elapsedSeconds));
   } else if (timerId == kDeferredStartTimerId) {
     host.KillDialogTimer(kDeferredStartTimerId);
+    if (!fields.startPending) return;
+    fields.startPending = false;
     StartRecording(fields, host);
   }
 }

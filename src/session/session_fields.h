@@ -29,6 +29,9 @@ struct SessionFields {
 
   // Whole seconds shown on the Start button; UI thread only.
   uint32_t elapsedSeconds = 0;
+  // A Start waits on the deferred-start timer; UI thread only. A tick that
+  // was already queued when Stop cancelled the Start finds it false.
+  bool startPending = false;
 
   // Capture rectangle in screen pixels, fixed by the recording thread
   // before its video loop; width and height even.

@@ -14,9 +14,11 @@ bool InitDirect3DCapture();
 // Reads the display mode, creates the screen-sized surface and checks with
 // a test grab that the front-buffer copy really holds the screen.
 bool SetUpDirect3DSurface();
-void GrabDirect3D(const FrameGeometry& geometry);
+// A grab returns false while the device or its surfaces are lost and not
+// back yet: the frame keeps its last picture.
+bool GrabDirect3D(const FrameGeometry& geometry);
 void ReleaseDirect3D();
 
 bool InitDirectDrawCapture();
-void GrabDirectDraw(const FrameGeometry& geometry);
+bool GrabDirectDraw(const FrameGeometry& geometry);
 void ReleaseDirectDraw();

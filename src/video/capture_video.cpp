@@ -16,6 +16,9 @@
 namespace {
 
 constexpr DWORD kStopPollMs = 10;
+// While the back-end's device is lost, a pass waits this long (or until a
+// message comes) before the next attempt, instead of spinning.
+constexpr DWORD kLostDeviceWaitMs = 50;
 constexpr DWORD kSurfaceDescBytes = 108;
 
 CaptureBackend SetUpBackend() {
@@ -39,16 +42,29 @@ void ReleaseBackend(CaptureBackend backend) {
   if (backend == CaptureBackend::kDirectDraw) ReleaseDirectDraw();
 }
 
-void Grab(CaptureBackend backend, const FrameGeometry& geometry) {
-  if (backend == CaptureBackend::kDirect3D) {
-    GrabDirect3D(geometry);
-  } else {
-    GrabDirectDraw(geometry);
+bool Grab(CaptureBackend backend, const FrameGeometry& geometry) {
+  return backend == CaptureBackend::kDirect3D ? GrabDirect3D(geometry) : GrabDirectDraw(geometry);
+}
+
+// The Direct3D device's window belongs to this thread: anything sent to it
+// (a broadcast of a settings change, an installer asking every window)
+// waits until this thread reads its messages.
+void ServeWindowMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
 }
 
+// Waits for `ms`, or less when a message arrives, then serves messages.
+void WaitServingMessages(DWORD ms) {
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+  ServeWindowMessages();
+}
+
 void WaitForStop() {
-  while (g_recorder.idleFlag.load() == 0) Sleep(kStopPollMs);
+  while (g_recorder.idleFlag.load() == 0) WaitServingMessages(kStopPollMs);
 }
 
 // Where a session's time went, for the benchmark (read with
@@ -95,7 +111,7 @@ void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
     // Taken before the grab: a frame belongs to the slot its grab began in.
     const uint32_t index = FrameSlotIndex(timeGetTime() - start, pacing);
     const int64_t grabStart = CaptureStats::Now();
-    Grab(backend, geometry);
+    const bool grabbed = Grab(backend, geometry);
     const int64_t grabEnd = CaptureStats::Now();
     stats.grabTicks += grabEnd - grabStart;
     ++stats.grabs;
@@ -109,6 +125,11 @@ void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
       stats.slots = index + 1;
     }
     lastIndex = index;
+    if (grabbed) {
+      ServeWindowMessages();
+    } else {
+      WaitServingMessages(kLostDeviceWaitMs);
+    }
   }
   stats.Report(backend == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
 }
@@ -126,6 +147,8 @@ VideoOutcome CaptureVideo() {
   const CaptureBackend backend = SetUpBackend();
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
+    // The process ends after the message: the icon goes first.
+    RemoveTrayIconBeforeExit();
     // "无法截取屏幕，程序即将退出"
     MessageBoxOk(
         UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B',
@@ -142,6 +165,7 @@ VideoOutcome CaptureVideo() {
   } else {
     // No compressor: the session goes on (with sound, if wanted) until the
     // user stops it, and the file is closed properly.
+    g_recorder.videoStarted.store(kVideoAbsent);
     PostRecordingNotice(RecordingNotice::kNoCodec);
     WaitForStop();
   }

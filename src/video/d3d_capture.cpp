@@ -8,6 +8,7 @@
 #include "session/recorder_globals.h"
 #include "video/capture_backend.h"
 #include "video/d3d_choices.h"
+#include "video/device_recovery.h"
 #include "video/pointer_overlay.h"
 
 namespace {
@@ -20,6 +21,10 @@ constexpr UINT kBackBufferHeightPx = 480;
 constexpr DWORD kReadOnlyLockFlags = 0x8810;
 // One retry: the first copy after the device is made can come up empty.
 constexpr int kTestGrabs = 2;
+static_assert(static_cast<uint32_t>(D3D_OK) == kD3dOk, "D3D_OK");
+static_assert(static_cast<uint32_t>(D3DERR_DEVICELOST) == kD3dErrDeviceLost, "D3DERR_DEVICELOST");
+static_assert(static_cast<uint32_t>(D3DERR_DEVICENOTRESET) == kD3dErrDeviceNotReset,
+              "D3DERR_DEVICENOTRESET");
 
 // The screen size of the display mode, in surface pixels.
 PixelRect screenBounds = {};
@@ -29,6 +34,10 @@ PixelRect screenBounds = {};
 // on the dialog's window takes over the dialog's drawing (its buttons
 // stopped updating for the rest of the process).
 HWND deviceWindow = nullptr;
+// What the device was made with, for Reset.
+D3DPRESENT_PARAMETERS devicePresentation = {};
+// A grab failed: the device (or the screen's size) must be seen to first.
+bool deviceLost = false;
 
 void DestroyDeviceWindow() {
   if (deviceWindow) DestroyWindow(deviceWindow);
@@ -74,31 +83,24 @@ bool WithLockedScreen(Use use) {
   return true;
 }
 
-}  // namespace
-
-bool InitDirect3DCapture() {
-  ComPtr<IDirect3D9> direct3D(CreateDirect3D());
-  if (!direct3D) {
-    MessageBoxA(nullptr, "Direct3DCreate9() - FAILED", nullptr, MB_OK);
-    return false;
-  }
+// Makes `d3dDevice` on `deviceWindow`: D24S8 first, then D16.
+bool CreateDevice(IDirect3D9* direct3D) {
   D3DCAPS9 caps = {};
-  direct3D.Get()->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps);
+  direct3D->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps);
   DWORD behaviour = VertexProcessingFlags(caps.DevCaps);
-  deviceWindow = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, kBackBufferWidthPx,
-                                 kBackBufferHeightPx, nullptr, nullptr, nullptr, nullptr);
   for (uint32_t depthStencil : kDepthStencilFormats) {
-    D3DPRESENT_PARAMETERS parameters = PresentationParameters(static_cast<D3DFORMAT>(depthStencil));
-    if (SUCCEEDED(direct3D.Get()->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, deviceWindow,
-                                               behaviour, &parameters, &g_recorder.d3dDevice))) {
+    devicePresentation = PresentationParameters(static_cast<D3DFORMAT>(depthStencil));
+    D3DPRESENT_PARAMETERS parameters = devicePresentation;
+    if (SUCCEEDED(direct3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, deviceWindow,
+                                         behaviour, &parameters, &g_recorder.d3dDevice))) {
       return true;  // the device keeps its own reference to Direct3D
     }
   }
-  DestroyDeviceWindow();
   return false;
 }
 
-bool SetUpDirect3DSurface() {
+// Makes `d3dSurface` the size the display has now.
+bool CreateScreenSurface() {
   D3DDISPLAYMODE mode;
   if (FAILED(g_recorder.d3dDevice->GetDisplayMode(0, &mode))) return false;
   if (FAILED(g_recorder.d3dDevice->CreateOffscreenPlainSurface(mode.Width, mode.Height,
@@ -107,6 +109,57 @@ bool SetUpDirect3DSurface() {
     return false;
   }
   screenBounds = {0, 0, static_cast<int32_t>(mode.Width), static_cast<int32_t>(mode.Height)};
+  return true;
+}
+
+void ReleaseScreenSurface() {
+  if (g_recorder.d3dSurface) g_recorder.d3dSurface->Release();
+  g_recorder.d3dSurface = nullptr;
+}
+
+void ReleaseDevice() {
+  if (g_recorder.d3dDevice) g_recorder.d3dDevice->Release();
+  g_recorder.d3dDevice = nullptr;
+}
+
+// One attempt to get a working device and a surface of the display's
+// present size back; the frame size of the session stays as it is, and
+// the part of it the screen no longer covers is black.
+bool RecoverDevice() {
+  RecoveryStep step = g_recorder.d3dDevice ? Direct3DRecoveryStep(static_cast<uint32_t>(
+                                                 g_recorder.d3dDevice->TestCooperativeLevel()))
+                                           : RecoveryStep::kRecreate;
+  if (step == RecoveryStep::kWait) return false;
+  ReleaseScreenSurface();
+  if (step == RecoveryStep::kReset) {
+    D3DPRESENT_PARAMETERS parameters = devicePresentation;
+    if (FAILED(g_recorder.d3dDevice->Reset(&parameters))) step = RecoveryStep::kRecreate;
+  }
+  if (step == RecoveryStep::kRecreate) {
+    ReleaseDevice();
+    ComPtr<IDirect3D9> direct3D(CreateDirect3D());
+    if (!direct3D || !CreateDevice(direct3D.Get())) return false;
+  }
+  return CreateScreenSurface();
+}
+
+}  // namespace
+
+bool InitDirect3DCapture() {
+  ComPtr<IDirect3D9> direct3D(CreateDirect3D());
+  if (!direct3D) {
+    MessageBoxA(nullptr, "Direct3DCreate9() - FAILED", nullptr, MB_OK);
+    return false;
+  }
+  deviceWindow = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, kBackBufferWidthPx,
+                                 kBackBufferHeightPx, nullptr, nullptr, nullptr, nullptr);
+  if (CreateDevice(direct3D.Get())) return true;
+  DestroyDeviceWindow();
+  return false;
+}
+
+bool SetUpDirect3DSurface() {
+  if (!CreateScreenSurface()) return false;
   // A front-buffer copy that is all zeros (alpha included) is not the
   // screen: Wine's copy holds only its own 640x480 device buffer, so a
   // session would record black. Such a back-end is not used.
@@ -120,25 +173,43 @@ bool SetUpDirect3DSurface() {
   return false;
 }
 
-void GrabDirect3D(const FrameGeometry& geometry) {
-  g_recorder.d3dDevice->GetFrontBufferData(0, g_recorder.d3dSurface);
+bool GrabDirect3D(const FrameGeometry& geometry) {
+  if (deviceLost) {
+    if (!RecoverDevice()) return false;
+    deviceLost = false;
+  }
+  // Fails when the device is lost (lock screen, UAC's secure desktop, a
+  // mode change) and when the display's size no longer fits the surface.
+  if (FAILED(g_recorder.d3dDevice->GetFrontBufferData(0, g_recorder.d3dSurface))) {
+    deviceLost = true;
+    return false;
+  }
+  bool pointerPainted = false;
   if (g_recorder.drawPointer != 0) {
     HDC dc = nullptr;
     if (SUCCEEDED(g_recorder.d3dSurface->GetDC(&dc)) && dc) {
       PaintPointer(dc, 0, 0);
       g_recorder.d3dSurface->ReleaseDC(dc);
+      pointerPainted = true;
     }
   }
-  WithLockedScreen([&](const SourceSurface& s) {
+  const bool copied = WithLockedScreen([&](const SourceSurface& s) {
     CopyFrameBottomUp(g_recorder.frameBuffer, geometry, s, g_recorder.captureLeft,
                       g_recorder.captureTop);
   });
+  // The front-buffer copy is A8R8G8B8, on which GetDC is refused: the
+  // pointer goes into the frame instead.
+  if (copied && g_recorder.drawPointer != 0 && !pointerPainted) {
+    PaintPointerIntoFrame(g_recorder.frameBuffer, geometry, g_recorder.captureLeft,
+                          g_recorder.captureTop);
+  }
+  return true;
 }
 
 void ReleaseDirect3D() {
-  if (g_recorder.d3dSurface) g_recorder.d3dSurface->Release();
-  g_recorder.d3dSurface = nullptr;
-  if (g_recorder.d3dDevice) g_recorder.d3dDevice->Release();
-  g_recorder.d3dDevice = nullptr;
+  ReleaseScreenSurface();
+  ReleaseDevice();
   DestroyDeviceWindow();
+  ReleasePointerPatch();
+  deviceLost = false;
 }

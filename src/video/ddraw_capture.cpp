@@ -6,6 +6,7 @@
 
 #include "session/recorder_globals.h"
 #include "video/capture_backend.h"
+#include "video/device_recovery.h"
 #include "video/pointer_overlay.h"
 
 namespace {
@@ -13,6 +14,8 @@ namespace {
 using DirectDrawCreateProc = HRESULT(WINAPI*)(GUID* driver, IDirectDraw** ddraw, IUnknown* outer);
 constexpr DWORD kSurfaceDescBytes = 108;
 static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
+static_assert(static_cast<uint32_t>(DDERR_SURFACELOST) == kDdErrSurfaceLost, "DDERR_SURFACELOST");
+static_assert(static_cast<uint32_t>(DDERR_WRONGMODE) == kDdErrWrongMode, "DDERR_WRONGMODE");
 
 // The screen (primary surface) and the copy surface's pixel layout.
 PixelRect screenBounds = {};
@@ -35,18 +38,9 @@ PixelRect VisiblePart() {
   return Intersect(capture, screenBounds);
 }
 
-}  // namespace
-
-bool InitDirectDrawCapture() {
-  HMODULE library = LoadLibraryA(g_recorder.ddrawLibraryName);
-  if (!library) return false;
-  auto create = reinterpret_cast<DirectDrawCreateProc>(
-      reinterpret_cast<void*>(GetProcAddress(library, g_recorder.ddrawCreateName)));
-  if (!create || create(nullptr, &g_recorder.ddraw, nullptr) != DD_OK) return false;
-  // The normal level needs no window. With the dialog's window Wine's
-  // primary surface blits black.
-  if (g_recorder.ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK) return false;
-
+// Makes the primary and the copy surface and reads the screen's size and
+// the copy's pixel layout.
+bool CreateSurfaces() {
   DDSURFACEDESC primary = SurfaceDesc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE);
   if (g_recorder.ddraw->CreateSurface(&primary, &g_recorder.ddPrimarySurface, nullptr) != DD_OK) {
     return false;
@@ -77,15 +71,61 @@ bool InitDirectDrawCapture() {
   return true;
 }
 
-void GrabDirectDraw(const FrameGeometry& geometry) {
+void ReleaseSurfaces() {
+  if (g_recorder.ddCopySurface) g_recorder.ddCopySurface->Release();
+  g_recorder.ddCopySurface = nullptr;
+  if (g_recorder.ddPrimarySurface) g_recorder.ddPrimarySurface->Release();
+  g_recorder.ddPrimarySurface = nullptr;
+}
+
+// Surfaces made anew after the display mode changed, or after a failed
+// attempt to make them.
+bool SurfacesReady() {
+  if (g_recorder.ddPrimarySurface && g_recorder.ddCopySurface) return true;
+  ReleaseSurfaces();
+  return CreateSurfaces();
+}
+
+// After a blit or lock that failed with `result`: lost surfaces are
+// restored, or dropped to be made anew when the display mode changed.
+// False when the pass has no picture.
+bool RecoverFrom(HRESULT result) {
+  RecoveryStep step = DirectDrawRecoveryStep(static_cast<uint32_t>(result));
+  if (step == RecoveryStep::kNone) return true;
+  if (step == RecoveryStep::kReset) {
+    HRESULT restored = g_recorder.ddPrimarySurface->Restore();
+    if (restored == DD_OK) restored = g_recorder.ddCopySurface->Restore();
+    step = restored == DD_OK ? RecoveryStep::kNone : DirectDrawRecoveryStep(restored);
+  }
+  if (step == RecoveryStep::kRecreate) ReleaseSurfaces();
+  return false;
+}
+
+}  // namespace
+
+bool InitDirectDrawCapture() {
+  HMODULE library = LoadLibraryA(g_recorder.ddrawLibraryName);
+  if (!library) return false;
+  auto create = reinterpret_cast<DirectDrawCreateProc>(
+      reinterpret_cast<void*>(GetProcAddress(library, g_recorder.ddrawCreateName)));
+  if (!create || create(nullptr, &g_recorder.ddraw, nullptr) != DD_OK) return false;
+  // The normal level needs no window. With the dialog's window Wine's
+  // primary surface blits black.
+  if (g_recorder.ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK) return false;
+  return CreateSurfaces();
+}
+
+bool GrabDirectDraw(const FrameGeometry& geometry) {
+  if (!SurfacesReady()) return false;
   PixelRect visible = VisiblePart();
   const int32_t left = g_recorder.captureLeft;
   const int32_t top = g_recorder.captureTop;
   if (visible.left < visible.right && visible.top < visible.bottom) {
     RECT source = {visible.left, visible.top, visible.right, visible.bottom};
-    g_recorder.ddCopySurface->BltFast(static_cast<DWORD>(visible.left - left),
-                                      static_cast<DWORD>(visible.top - top),
-                                      g_recorder.ddPrimarySurface, &source, DDBLTFAST_WAIT);
+    HRESULT blit = g_recorder.ddCopySurface->BltFast(
+        static_cast<DWORD>(visible.left - left), static_cast<DWORD>(visible.top - top),
+        g_recorder.ddPrimarySurface, &source, DDBLTFAST_WAIT);
+    if (!RecoverFrom(blit)) return false;
   }
   if (g_recorder.drawPointer != 0) {
     HDC dc = nullptr;
@@ -94,9 +134,10 @@ void GrabDirectDraw(const FrameGeometry& geometry) {
       g_recorder.ddCopySurface->ReleaseDC(dc);
     }
   }
-  if (g_recorder.ddCopySurface->Lock(nullptr, &g_recorder.ddSurfaceDesc, DDLOCK_READONLY,
-                                     nullptr) != DD_OK) {
-    return;  // not read this pass: the frame keeps its last content
+  HRESULT lock =
+      g_recorder.ddCopySurface->Lock(nullptr, &g_recorder.ddSurfaceDesc, DDLOCK_READONLY, nullptr);
+  if (lock != DD_OK) {
+    return RecoverFrom(lock);  // not read this pass: the frame keeps its last content
   }
   SourceSurface copy = {
       static_cast<const uint8_t*>(g_recorder.ddSurfaceDesc.lpSurface),
@@ -105,13 +146,11 @@ void GrabDirectDraw(const FrameGeometry& geometry) {
       {visible.left - left, visible.top - top, visible.right - left, visible.bottom - top}};
   CopyFrameBottomUp(g_recorder.frameBuffer, geometry, copy, 0, 0);
   g_recorder.ddCopySurface->Unlock(nullptr);
+  return true;
 }
 
 void ReleaseDirectDraw() {
-  if (g_recorder.ddCopySurface) g_recorder.ddCopySurface->Release();
-  g_recorder.ddCopySurface = nullptr;
-  if (g_recorder.ddPrimarySurface) g_recorder.ddPrimarySurface->Release();
-  g_recorder.ddPrimarySurface = nullptr;
+  ReleaseSurfaces();
   if (g_recorder.ddraw) g_recorder.ddraw->Release();
   g_recorder.ddraw = nullptr;
 }

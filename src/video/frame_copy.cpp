@@ -121,6 +121,25 @@ void CopyFrameBottomUp(uint8_t* frame, const FrameGeometry& geometry, const Sour
   }
 }
 
+PixelRect ClipToFrame(const PixelRect& picture, const FrameGeometry& geometry) {
+  return Intersect(picture, {0, 0, geometry.width, geometry.height});
+}
+
+void CopyFramePatch(uint8_t* frame, const FrameGeometry& geometry, const PixelRect& area,
+                    uint8_t* patch, int32_t patchPitch, PatchCopy direction) {
+  const size_t rowBytes = static_cast<size_t>(area.right - area.left) * kFrameBytesPerPixel;
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    uint8_t* inFrame = frame + static_cast<size_t>(geometry.height - 1 - y) * geometry.rowStride +
+                       static_cast<size_t>(area.left) * kFrameBytesPerPixel;
+    uint8_t* inPatch = patch + static_cast<ptrdiff_t>(y - area.top) * patchPitch;
+    if (direction == PatchCopy::kFrameToPatch) {
+      std::memcpy(inPatch, inFrame, rowBytes);
+    } else {
+      std::memcpy(inFrame, inPatch, rowBytes);
+    }
+  }
+}
+
 bool IsAllZero(const SourceSurface& source) {
   const int32_t rowBytes = (source.valid.right - source.valid.left) * BytesPerPixel(source.format);
   for (int32_t y = source.valid.top; y < source.valid.bottom; ++y) {

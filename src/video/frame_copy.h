@@ -57,6 +57,16 @@ PixelRect Intersect(const PixelRect& rect, const PixelRect& bounds);
 void CopyFrameBottomUp(uint8_t* frame, const FrameGeometry& geometry, const SourceSurface& source,
                        int32_t left, int32_t top);
 
+// The pointer painted where the surface gives no DC: the part of its
+// picture (frame coordinates, top-down) that lies inside the frame is copied
+// out to a top-down patch, painted there and copied back.
+PixelRect ClipToFrame(const PixelRect& picture, const FrameGeometry& geometry);
+enum class PatchCopy { kFrameToPatch, kPatchToFrame };
+// `area` lies inside the frame (from ClipToFrame); patch row j holds frame
+// row area.top + j from its first byte, rows `patchPitch` bytes apart.
+void CopyFramePatch(uint8_t* frame, const FrameGeometry& geometry, const PixelRect& area,
+                    uint8_t* patch, int32_t patchPitch, PatchCopy direction);
+
 // True when every byte of the surface's valid part is zero: a grab that
 // delivered nothing (a real copy has its alpha or padding bytes set).
 bool IsAllZero(const SourceSurface& source);

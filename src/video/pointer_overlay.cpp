@@ -1,14 +1,24 @@
 #include "video/pointer_overlay.h"
 
+#include <optional>
+
+#include "framework/scoped_win.h"
 #include "video/pointer_position.h"
 
-void PaintPointer(HDC dc, int originX, int originY) {
+namespace {
+
+struct PointerToPaint {
+  HCURSOR handle;
+  PointerPoint corner;  // top-left of its picture, in the surface's coordinates
+};
+
+std::optional<PointerToPaint> FindPointer(int originX, int originY) {
   CURSORINFO info = {};
   info.cbSize = sizeof info;
   GetCursorInfo(&info);
   PointerPicture picture =
       ChoosePointerPicture(info.hCursor != nullptr, (info.flags & CURSOR_SHOWING) != 0);
-  if (picture == PointerPicture::kNone) return;
+  if (picture == PointerPicture::kNone) return std::nullopt;
   // Shared system pointer: never destroyed.
   HCURSOR pointer = picture == PointerPicture::kOwn
                         ? info.hCursor
@@ -23,7 +33,78 @@ void PaintPointer(HDC dc, int originX, int originY) {
     if (icon.hbmMask) DeleteObject(icon.hbmMask);
     if (icon.hbmColor) DeleteObject(icon.hbmColor);
   }
-  PointerPoint at =
-      PointerDrawPosition({info.ptScreenPos.x, info.ptScreenPos.y}, hotSpot, {originX, originY});
-  DrawIcon(dc, at.x, at.y, pointer);
+  return PointerToPaint{pointer, PointerDrawPosition({info.ptScreenPos.x, info.ptScreenPos.y},
+                                                     hotSpot, {originX, originY})};
+}
+
+// A top-down 32-bit DIB section the size DrawIcon paints at (the system's
+// icon size), made at the first frame and kept for the session, so no
+// frame allocates.
+struct PointerPatch {
+  ScopedGdiObject bitmap;
+  HDC dc = nullptr;
+  HGDIOBJ previous = nullptr;
+  uint8_t* bits = nullptr;
+  int32_t width = 0, height = 0;
+
+  bool Ready() {
+    if (dc) return true;
+    width = GetSystemMetrics(SM_CXICON);
+    height = GetSystemMetrics(SM_CYICON);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = kFrameBitsPerPixel;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    bitmap.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    if (!bitmap) return false;
+    bits = static_cast<uint8_t*>(pixels);
+    dc = CreateCompatibleDC(nullptr);
+    previous = SelectObject(dc, bitmap.Get());
+    return true;
+  }
+
+  void Release() {
+    if (dc) {
+      SelectObject(dc, previous);
+      DeleteDC(dc);
+    }
+    dc = nullptr;
+    bitmap.Reset();
+    bits = nullptr;
+  }
+};
+
+PointerPatch patch;
+
+}  // namespace
+
+void PaintPointer(HDC dc, int originX, int originY) {
+  if (auto pointer = FindPointer(originX, originY)) {
+    DrawIcon(dc, pointer->corner.x, pointer->corner.y, pointer->handle);
+  }
+}
+
+void PaintPointerIntoFrame(uint8_t* frame, const FrameGeometry& geometry, int originX,
+                           int originY) {
+  auto pointer = FindPointer(originX, originY);
+  if (!pointer || !patch.Ready()) return;
+  const PointerPoint at = pointer->corner;
+  const PixelRect area =
+      ClipToFrame({at.x, at.y, at.x + patch.width, at.y + patch.height}, geometry);
+  if (area.left >= area.right || area.top >= area.bottom) return;
+  const int32_t pitch = patch.width * kFrameBytesPerPixel;
+  CopyFramePatch(frame, geometry, area, patch.bits, pitch, PatchCopy::kFrameToPatch);
+  // DI_DEFAULTSIZE: the system's icon size, as DrawIcon on a surface paints.
+  DrawIconEx(patch.dc, at.x - area.left, at.y - area.top, pointer->handle, 0, 0, 0, nullptr,
+             DI_NORMAL | DI_DEFAULTSIZE);
+  GdiFlush();
+  CopyFramePatch(frame, geometry, area, patch.bits, pitch, PatchCopy::kPatchToFrame);
+}
+
+void ReleasePointerPatch() {
+  patch.Release();
 }

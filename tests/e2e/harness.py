@@ -25,6 +25,9 @@ import time
 import unittest
 import wave
 import math
+import array
+import bisect
+import re
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD", os.path.join(REPO, "build", "win32"))
@@ -40,9 +43,9 @@ WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
 
 
-def wine_env(display=None, runtime_dir=None, overrides=None):
+def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX, extra_env=None):
     env = dict(os.environ)
-    env["WINEPREFIX"] = PREFIX
+    env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
     env["WINEARCH"] = "win32"
     dll_overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
@@ -56,24 +59,31 @@ def wine_env(display=None, runtime_dir=None, overrides=None):
     if runtime_dir:
         env["XDG_RUNTIME_DIR"] = runtime_dir
         env["PULSE_RUNTIME_PATH"] = os.path.join(runtime_dir, "pulse")
+    env.update(extra_env or {})
     return env
 
 
-def prepare_prefix():
-    """Makes the shared Wine prefix once (idempotent, safe to race)."""
-    os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-    with open(PREFIX + ".lock", "w") as lock:
+def prefix_for(dpi):
+    """The shared prefix, or one of its own for a display scaling (dots per inch)."""
+    return PREFIX if dpi is None else "%s-dpi%d" % (PREFIX, dpi)
+
+
+def prepare_prefix(dpi=None):
+    """Makes the Wine prefix for `dpi` once (idempotent, safe to race)."""
+    prefix = prefix_for(dpi)
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        stamp = os.path.join(PREFIX, ".parvelo-ready")
+        stamp = os.path.join(prefix, ".parvelo-ready")
         # The stamp names what the prefix was made with; anything else is
         # made again.
-        made_with = "fonts=%s\n" % FONT_TARGET
+        made_with = "fonts=%s\n" % FONT_TARGET + ("" if dpi is None else "dpi=%d\n" % dpi)
         if os.path.exists(stamp):
             with open(stamp) as f:
                 if f.read() == made_with:
                     return
-        shutil.rmtree(PREFIX, ignore_errors=True)
-        env = wine_env()
+        shutil.rmtree(prefix, ignore_errors=True)
+        env = wine_env(prefix=prefix)
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=600, check=True)
         reg = os.path.join(tempfile.mkdtemp(), "fonts.reg")
@@ -82,6 +92,9 @@ def prepare_prefix():
         lines += ['"%s"="%s"' % (name, FONT_TARGET) for name in FONT_REPLACEMENTS]
         # No crash dialog: a crash ends the process and the test sees it.
         lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000']
+        if dpi is not None:
+            for key in ("HKEY_CURRENT_USER\\Control Panel\\Desktop", "HKEY_CURRENT_CONFIG\\Software\\Fonts"):
+                lines += ["", "[%s]" % key, '"LogPixels"=dword:%08x' % dpi]
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
         subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
@@ -119,7 +132,7 @@ class Session:
     optional fake microphone; every process started through it is ended
     by close()."""
 
-    def __init__(self, width=1366, height=768, microphone=False, tray_host=False):
+    def __init__(self, width=1366, height=768, microphone=False, tray_host=False, dpi=None):
         self.procs = []
         self.width, self.height = width, height
         self.root = tempfile.mkdtemp(prefix="parvelo-e2e-")
@@ -129,7 +142,8 @@ class Session:
         os.makedirs(self.runtime_dir, mode=0o700)
         self.logs = os.path.join(self.root, "logs")
         os.makedirs(self.logs)
-        prepare_prefix()
+        prepare_prefix(dpi)
+        self.prefix = prefix_for(dpi)
         self.display = self._start_display()
         self._spawn(["openbox", "--sm-disable"], "openbox")
         if tray_host:
@@ -138,7 +152,7 @@ class Session:
         self.microphone = microphone
         if microphone:
             self._start_pulseaudio()
-        self.env = wine_env(self.display, self.runtime_dir)
+        self.env = self.wine_env()
 
     # -- processes ---------------------------------------------------------
 
@@ -196,6 +210,14 @@ class Session:
         env.pop("DISPLAY", None)
         return self._spawn(["paplay", "--device=null", wav_path], "paplay", env=env)
 
+    def clapperboard(self, seconds):
+        """Starts the clapperboard (claps for `seconds`) at CLAPPERBOARD_AT."""
+        x, y, size = CLAPPERBOARD_AT
+        return self._spawn([CLAPPERBOARD, x, y, size, seconds], "clapperboard")
+
+    def wine_env(self, overrides=None, extra_env=None):
+        return wine_env(self.display, self.runtime_dir, overrides, self.prefix, extra_env)
+
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -216,19 +238,19 @@ class Session:
             shutil.copy(codec, folder)
         return folder
 
-    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None):
-        env = wine_env(self.display, self.runtime_dir, overrides)
+    def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None, extra_env=None):
+        env = self.wine_env(overrides, extra_env)
         return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
                            cwd=cwd or self.workdir)
 
-    def start_parvelo(self, cwd=None, overrides=None):
+    def start_parvelo(self, cwd=None, overrides=None, extra_env=None):
         cwd = cwd or self.workdir
         return self.start_wine(os.path.join(cwd, "parvelo.exe"), cwd=cwd, name="parvelo",
-                               overrides=overrides)
+                               overrides=overrides, extra_env=extra_env)
 
     def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
-        env = wine_env(self.display, self.runtime_dir, overrides)
+        env = self.wine_env(overrides)
         out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
         with open(out_path, "wb") as out:
             proc = subprocess.Popen(["wine", exe] + list(args), stdout=out,
@@ -269,6 +291,15 @@ class Session:
         """Shows a picture on the root window (the desktop the recorder grabs)."""
         return self._spawn(["display", "-window", "root", path], "display-root")
 
+    def install_d3d9_stand_in(self, folder=None):
+        """Puts the tests' stand-in d3d9.dll (a GDI copy of the screen) into
+        `folder`; Wine loads it with the override "d3d9=n"."""
+        shutil.copy(os.path.join(WIN32_BUILD, "d3d9-standin", "d3d9.dll"), folder or self.workdir)
+
+    def log_text(self, name):
+        with open(os.path.join(self.logs, name + ".log"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
     def new_files(self, before, folder=None):
         folder = folder or self.workdir
         return sorted(set(os.listdir(folder)) - set(before))
@@ -285,12 +316,13 @@ SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
 class Parvelo:
     """A running parvelo.exe, driven from outside as a user drives it."""
 
-    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True):
+    def __init__(self, session, cwd=None, overrides=None, install=True, with_codec=True,
+                 extra_env=None):
         self.session = session
         self.cwd = cwd or session.workdir
         if install:
             session.install_parvelo(self.cwd, with_codec=with_codec)
-        self.proc = session.start_parvelo(self.cwd, overrides=overrides)
+        self.proc = session.start_parvelo(self.cwd, overrides=overrides, extra_env=extra_env)
 
     def dialog(self, timeout_ms=30000):
         code, values = self.session.probe("dialog", timeout_ms)
@@ -362,9 +394,10 @@ class Parvelo:
         self.wait_caption(START_ID, START_CAPTION, timeout)
         self.wait_caption(STOP_ID, STOP_CAPTION, timeout)
 
-    def messagebox(self, timeout_ms=20000):
-        """Text of Parvelo's message box, which is then answered with OK."""
-        code, values = self.session.probe("messagebox", timeout_ms)
+    def messagebox(self, timeout_ms=20000, answer_after_ms=0):
+        """Text of Parvelo's message box, which is then answered with OK
+        (`answer_after_ms` after it appeared)."""
+        code, values = self.session.probe("messagebox", timeout_ms, answer_after_ms)
         if code != 0:
             raise AssertionError("no message box appeared")
         return values.get("text")
@@ -408,10 +441,12 @@ class WineTestCase(unittest.TestCase):
     display_size = (1366, 768)
     microphone = False
     tray_host = False
+    # Dots per inch of the Wine prefix; None is the shared one at 96.
+    dpi = None
 
     def setUp(self):
         self.session = Session(*self.display_size, microphone=self.microphone,
-                               tray_host=self.tray_host)
+                               tray_host=self.tray_host, dpi=self.dpi)
         self.addCleanup(self.session.close)
 
 
@@ -512,6 +547,113 @@ def write_tone_wav(path, segments, rate=44100, amplitude=0.5):
         w.setframerate(rate)
         w.writeframes(bytes(frames))
     return path
+
+
+# -- sound against picture ---------------------------------------------------
+
+CLAPPERBOARD = os.path.join(NATIVE_BUILD, "tools", "clapperboard", "clapperboard")
+# The clapperboard's window (x, y, size in px): clear of the dialog in the
+# screen's middle and of Wine's own tray window at the top left (3,22
+# 160x20 without a tray host). Its flashing square is the middle half.
+CLAPPERBOARD_AT = (40, 120, 96)
+# A clap is a 200 ms 1 kHz beep at half of full scale; its onset is the
+# first sample above half of that, after this long below it.
+BEEP_ONSET_LEVEL = 0.25 * 32767
+BEEP_QUIET_MS = 300
+# Beep onsets are found on a 1 ms grid of the sound decoded at this rate.
+ONSET_RATE = 8000
+FLASH_LUMA = 128
+# Claps are 0.7 to 1.3 s apart: a beep is paired with a flash within this of
+# the offset found so far, which therefore may drift over a long recording.
+PAIR_WINDOW_S = 0.3
+# The one shift that lines most beeps up with flashes is searched among
+# the first claps, as far as this either way, matching within the tolerance.
+SHIFT_SEARCH_CLAPS = 40
+SHIFT_SEARCH_S = 10.0
+SHIFT_MATCH_S = 0.05
+
+
+def flash_onsets(path, timeout=3600):
+    """Times (s) of the frames in which the clapperboard's square turns white."""
+    x, y, size = CLAPPERBOARD_AT
+    side = size // 4
+    crop = "crop=%d:%d:%d:%d,showinfo" % (side, side, x + 3 * size // 8, y + 3 * size // 8)
+    out = subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-i", path, "-map", "0:v:0",
+                          "-fps_mode", "passthrough", "-vf", crop, "-f", "null", "-"],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=timeout)
+    onsets, lit = [], None
+    for line in out.stderr.decode("utf-8", "replace").splitlines():
+        match = re.search(r"pts_time:\s*([-0-9.]+).*\bmean:\[(\d+)", line)
+        if not match:
+            continue
+        white = int(match.group(2)) > FLASH_LUMA
+        if white and lit is False:  # a square already white at the start is no onset
+            onsets.append(float(match.group(1)))
+        lit = white
+    return onsets
+
+
+def beep_onsets(path, timeout=3600):
+    """Times (s) at which the clapperboard's beeps start in the audio stream."""
+    proc = subprocess.Popen(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0",
+                             "-ac", "1", "-ar", str(ONSET_RATE), "-f", "s16le", "-"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    per_ms = ONSET_RATE // 1000
+    onsets, quiet_ms, done, pending = [], 0, 0, b""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        data = proc.stdout.read(1 << 20)
+        if not data:
+            break
+        pending += data
+        usable = len(pending) // (2 * per_ms) * 2 * per_ms
+        samples = array.array("h", pending[:usable])
+        pending = pending[usable:]
+        for start in range(0, len(samples), per_ms):
+            block = samples[start:start + per_ms]
+            if max(block) < BEEP_ONSET_LEVEL and -min(block) < BEEP_ONSET_LEVEL:
+                quiet_ms += 1
+                continue
+            if quiet_ms >= BEEP_QUIET_MS:
+                first = next(i for i, v in enumerate(block) if abs(v) >= BEEP_ONSET_LEVEL)
+                onsets.append((done + start + first) / ONSET_RATE)
+            quiet_ms = 0
+        done += len(samples)
+    end_process(proc)
+    start = ffprobe(path, "-select_streams", "a:0", "-show_entries", "stream=start_time")
+    offset_s = float(start["streams"][0].get("start_time") or 0)
+    return [onset + offset_s for onset in onsets]
+
+
+def _nearest(values, target):
+    i = bisect.bisect_left(values, target)
+    return min(values[max(i - 1, 0):i + 1], key=lambda v: abs(v - target), default=None)
+
+
+def clap_offsets(path, timeout=3600):
+    """(flash time s, sound minus picture ms) of every clap in a recording.
+
+    First the one shift that lines up most beeps with flashes (a recording
+    seconds off must not pass for a few ms off: the claps are irregular),
+    then each flash's beep near the offset found so far."""
+    flashes, beeps = flash_onsets(path, timeout), beep_onsets(path, timeout)
+    if not flashes or not beeps:
+        return []
+    shifts = [b - f for f in flashes[:SHIFT_SEARCH_CLAPS] for b in beeps[:2 * SHIFT_SEARCH_CLAPS]
+              if abs(b - f) <= SHIFT_SEARCH_S]
+
+    def lined_up(shift):
+        return sum(1 for f in flashes[:SHIFT_SEARCH_CLAPS]
+                   if abs(_nearest(beeps, f + shift) - f - shift) <= SHIFT_MATCH_S)
+
+    offset = max(shifts, key=lambda s: (lined_up(s), -abs(s)), default=0.0)
+    pairs = []
+    for f in flashes:
+        b = _nearest(beeps, f + offset)
+        if abs(b - f - offset) <= PAIR_WINDOW_S:
+            offset = b - f
+            pairs.append((f, offset * 1000))
+    return pairs
 
 
 if __name__ == "__main__":

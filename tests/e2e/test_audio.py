@@ -1,8 +1,9 @@
 """A user records with the sound box ticked: the microphone ends up as an
 MP3 stream beside the video, carrying what was fed to it, in order, and
-ending where the video ends."""
+ending where the video ends, and heard with the picture it belongs to."""
 
 import os
+import statistics
 import time
 import unittest
 
@@ -22,6 +23,17 @@ WINDOW_S = 0.1
 STOP_WELL_BEFORE_THE_SOUND_WAIT_S = 2.0
 # What the device still holds when it is reset, at most.
 SOUND_SHORT_OF_PICTURE_S = 0.15
+# Clapperboard recordings: long enough for the first and the last claps
+# judged to be different ones; the board outlasts the recording.
+CLAP_RECORDING_S = 45
+CLAPS_JUDGED = 20
+CLAPPERBOARD_MARGIN_S = 60
+# A frame shows a flash up to one slot (67 ms at 15 fps) after the slot
+# began: perfectly aligned streams read about half of that.
+FRAME_LAG_MS = 33
+SYNC_TOLERANCE_MS = 20
+# How long the user takes to answer the Direct3D failure message.
+ANSWER_AFTER_MS = 4000
 
 
 def loud_windows(samples):
@@ -39,8 +51,8 @@ def streams_by_type(path):
 class SoundRecording(harness.WineTestCase):
     microphone = True
 
-    def start(self):
-        self.app = harness.Parvelo(self.session)
+    def start(self, overrides=None):
+        self.app = harness.Parvelo(self.session, overrides=overrides)
         self.app.wait_ready()
         return self.app
 
@@ -165,6 +177,38 @@ class SoundRecording(harness.WineTestCase):
                 self.assertGreater(harness.goertzel_power(chunk, own, RATE),
                                    harness.goertzel_power(chunk, other, RATE) * 10,
                                    "%s at %.1f s" % (os.path.basename(path), start / RATE))
+
+    def assert_claps_heard_with_their_flash(self, path):
+        pairs = harness.clap_offsets(path)
+        print("sound minus picture per clap, ms:",
+              " ".join("%.0f@%.1fs" % (offset, at) for at, offset in pairs))
+        self.assertGreaterEqual(len(pairs), 2 * CLAPS_JUDGED, pairs)
+        for which, claps in (("first", pairs[:CLAPS_JUDGED]), ("last", pairs[-CLAPS_JUDGED:])):
+            median = statistics.median(offset for _, offset in claps) - FRAME_LAG_MS
+            print("%s %d claps: median %+.1f ms after the frame's lag" % (which, CLAPS_JUDGED, median))
+            self.assertLessEqual(abs(median), SYNC_TOLERANCE_MS, "%s claps: %r" % (which, claps))
+
+    def test_claps_are_heard_with_their_flash_from_a_normal_start(self):
+        self.start()
+        self.session.clapperboard(CLAP_RECORDING_S + CLAPPERBOARD_MARGIN_S)
+        self.assert_claps_heard_with_their_flash(self.record(CLAP_RECORDING_S))
+
+    def test_claps_are_heard_with_their_flash_when_the_direct3d_message_waits_4_s(self):
+        self.start(overrides="d3d9=")
+        self.session.clapperboard(CLAP_RECORDING_S + CLAPPERBOARD_MARGIN_S)
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        # The microphone records while the message holds the recording
+        # thread; the picture starts only once it is answered.
+        self.assertEqual(self.app.messagebox(answer_after_ms=ANSWER_AFTER_MS),
+                         "Direct3DCreate9() - FAILED")
+        self.app.wait_recorded(CLAP_RECORDING_S + ANSWER_AFTER_MS // 1000,
+                               timeout=2 * CLAP_RECORDING_S)
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        self.assert_claps_heard_with_their_flash(os.path.join(self.session.workdir, files[0]))
 
 
 class NoCaptureDevice(harness.WineTestCase):

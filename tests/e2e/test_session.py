@@ -4,11 +4,20 @@ and the failure when the file cannot be created."""
 import datetime
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
 import harness
 from harness import START_ID, STOP_ID, START_CAPTION, STOP_CAPTION
+
+# A Start left pending begins within 100 ms of the old file's close; a new
+# session shows as a new file at once and on the button within a second.
+PENDING_START_WATCH_S = 2.5
+# Room on the small disk beyond the program's own files: the file can be
+# made and its first page written, not the rest of its headers.
+PAGE_BYTES = 4096
+HEADERLESS_DISK_SPARE_BYTES = PAGE_BYTES
 
 
 def name_time(path):
@@ -79,6 +88,20 @@ class RecordingSession(harness.WineTestCase):
         first, second = files
         self.assertLessEqual(name_time(first), name_time(second))
 
+    def test_stop_start_stop_in_one_burst_leaves_one_file_and_nothing_recording(self):
+        app = self.start()
+        before = os.listdir(self.session.workdir)
+        app.click(START_ID)
+        app.wait_recorded(1, timeout=8)
+        # The Start waits for the first file to close; the last Stop cancels it.
+        self.session.probe("burst", STOP_ID, START_ID, STOP_ID)
+        app.wait_idle()
+        deadline = time.time() + PENDING_START_WATCH_S
+        while time.time() < deadline:
+            self.assertEqual(len(self.session.new_files(before)), 1)
+            self.assertEqual(app.caption(START_ID), START_CAPTION)
+            time.sleep(0.2)
+
     def test_an_existing_file_is_left_alone_and_the_new_one_gets_a_suffix(self):
         app = self.start()
         now = datetime.datetime.now()
@@ -110,6 +133,31 @@ class RecordingSession(harness.WineTestCase):
         app.click(START_ID)
         self.assertEqual(app.messagebox(), "无法创建录像文件")
         self.assertEqual(app.exit_code(), 1)
+
+    def small_disk(self, spare_bytes):
+        """A tmpfs holding the program's files and `spare_bytes` more,
+        unmounted after the session's processes have ended."""
+        disk = os.path.join(self.session.root, "small-disk")
+        os.makedirs(disk)
+        pages = sum(-(-os.path.getsize(os.path.join(harness.WIN32_BUILD, f)) // PAGE_BYTES)
+                    for f in ("parvelo.exe", "x264vfw.dll"))
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % (pages * PAGE_BYTES + spare_bytes),
+                        "tmpfs", disk], check=True)
+        # Cleanups run last-in first-out: the processes end, the disk is
+        # unmounted, then setUp's cleanup removes the session's folder.
+        self.addCleanup(subprocess.run, ["umount", "-l", disk])
+        self.addCleanup(self.session.close)
+        return disk
+
+    def test_a_disk_too_full_for_the_headers_leaves_no_file_behind(self):
+        disk = self.small_disk(HEADERLESS_DISK_SPARE_BYTES)
+        app = harness.Parvelo(self.session, cwd=disk)
+        app.wait_ready()
+        before = os.listdir(disk)
+        app.click(START_ID)
+        self.assertTrue(app.messagebox())  # the wording is the writer's to choose
+        self.assertEqual(app.exit_code(), 1)
+        self.assertEqual(self.session.new_files(before, disk), [])
 
 
 if __name__ == "__main__":

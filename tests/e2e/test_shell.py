@@ -3,6 +3,8 @@ hotkeys, the notification icon, minimising, the region frame and closing
 the dialog, driven with xdotool and the window probe."""
 
 import os
+import shutil
+import struct
 import subprocess
 import time
 import unittest
@@ -14,13 +16,41 @@ from harness import START_ID, STOP_ID, FULL_SCREEN_ID, SOUND_ID, POINTER_ID
 VK_F9, VK_F10 = 0x78, 0x79
 MOD_CONTROL = 0x0002
 FRAME_GREEN = (0, 255, 0)
+# The red record dot of both icons; the tray and the desktop around them
+# have no red.
+RECORD_RED = (227, 41, 51)
+ICON_RED_TOLERANCE = 40
+# Logging off during a recording: wineboot returns, the file is closed and
+# the process ends within this; idle, any program takes a fraction of a second.
+SESSION_END_LIMIT_S = 10.0
+# A frame that a close reaches is gone at once; it is watched this long.
+FRAME_WATCH_S = 2.0
+# Display scaling of 150 %, and the channel tolerance when comparing the
+# dialog's background with the picture it is drawn from.
+SCALED_DPI = 144
+BACKGROUND_TOLERANCE = 3
+BACKGROUND_BMP = os.path.join(harness.WIN32_BUILD, "src", "res", "art", "background.bmp")
 # Into the build folder, so a test run leaves the source tree as it was; the
 # README's pictures are refreshed by pointing this at docs/screenshots.
 SCREENSHOTS = os.environ.get("PARVELO_SCREENSHOTS", os.path.join(harness.NATIVE_BUILD, "screenshots"))
 
 
-def rect_of(values):
-    return tuple(int(v) for v in values["rect"].split(","))
+def rect_of(values, key="rect"):
+    return tuple(int(v) for v in values[key].split(","))
+
+
+def read_bmp_rows(path):
+    """Rows (top first) of (r, g, b) of an uncompressed 24-bit bottom-up BMP."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (width * 3 + 3) // 4 * 4
+    rows = []
+    for y in range(height):
+        line = data[offset + (height - 1 - y) * stride:]
+        rows.append([tuple(line[x * 3:x * 3 + 3][::-1]) for x in range(width)])
+    return rows
 
 
 class ShellTestCase(harness.WineTestCase):
@@ -100,6 +130,8 @@ class StartUp(ShellTestCase):
         self.assertIn(b"<dpiAware", exe)
         self.assertIn(b">true</dpiAware>", exe)
         self.assertIn(b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', exe)
+        # Without a level, Windows would redirect writes under Program Files.
+        self.assertIn(b'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', exe)
 
 
 class Hotkeys(ShellTestCase):
@@ -186,8 +218,8 @@ class TrayAndWindow(ShellTestCase):
         return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
                 int(values["Width"]), int(values["Height"]))
 
-    def tray_icon_pixels(self):
-        x, y, w, h = self.tray_window()
+    def tray_icon_pixels(self, tray=None):
+        x, y, w, h = tray or self.tray_window()
         path = os.path.join(self.session.logs, "tray%d.png" % time.time_ns())
         self.session.screenshot(path)
         out = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (h, h, x, y), "-depth", "8",
@@ -227,6 +259,27 @@ class TrayAndWindow(ShellTestCase):
         self.assertEqual(blue_pixels(recording), 0)
         self.assertGreater(blue_pixels(after), 20)
 
+    def icon_shown(self, tray):
+        rgb = self.tray_icon_pixels(tray)
+        return any(harness.close_to(rgb[i:i + 3], RECORD_RED, ICON_RED_TOLERANCE)
+                   for i in range(0, len(rgb), 3))
+
+    def test_the_tray_icon_is_gone_while_the_fatal_message_shows(self):
+        # Wine's tray drops the icons of ended processes by itself, so the
+        # icon is looked at while the message keeps the process alive.
+        folder = os.path.join(self.session.root, "vanishing")
+        self.start(cwd=folder)
+        tray = self.tray_window()
+        self.assertTrue(self.icon_shown(tray))
+        shutil.rmtree(folder)
+        self.app.click(START_ID)
+        deadline = time.time() + 10
+        while self.icon_shown(tray):
+            self.assertLess(time.time(), deadline, "the icon stayed while the message showed")
+            time.sleep(0.2)
+        self.assertEqual(self.app.messagebox(), "无法创建录像文件")
+        self.assertEqual(self.app.exit_code(), 1)
+
     def dialog_pixels(self):
         x0, y0, x1, y1 = rect_of(self.app.dialog())
         path = os.path.join(self.session.logs, "dialog%d.png" % time.time_ns())
@@ -265,6 +318,26 @@ class TrayAndWindow(ShellTestCase):
         self.assertEqual(harness.decode_errors(files[0]), "")
         info = harness.streams(files[0])
         self.assertGreater(float(info["format"]["duration"]), 1.0)
+
+    def test_logging_off_during_a_recording_finishes_the_file_and_the_program_promptly(self):
+        picture.show(self.session)
+        self.start()
+        before = os.listdir(self.session.workdir)
+        self.app.click(START_ID)
+        self.app.wait_recorded(3, timeout=10)
+        recorded = 3.0  # at least, when the session end begins
+        started = time.time()
+        self.session.run_wine("wineboot", ["--end-session"], timeout=SESSION_END_LIMIT_S)
+        took = time.time() - started
+        self.app.exit_code(SESSION_END_LIMIT_S)
+        files = self.new_recordings(before)
+        self.assertEqual(len(files), 1)
+        self.assertEqual(harness.decode_errors(files[0]), "")
+        played = float(harness.streams(files[0])["format"]["duration"])
+        # Up to the session end: the set-up before the first frame and the
+        # caption's whole seconds give a second either way.
+        self.assertGreater(played, recorded - 1.0)
+        self.assertLess(played, recorded + 1.0 + took + 1.0)
 
     def test_escape_during_a_recording_also_finishes_the_file(self):
         self.start()
@@ -372,6 +445,17 @@ class RegionFrame(ShellTestCase):
             if 0 <= fx < 644 and 0 <= fy < 390:
                 self.assertTrue(harness.close_to(harness.pixel(rgb, 644, fx, fy), colour, 40))
 
+    def test_alt_f4_on_the_frame_leaves_the_frame_and_the_box_as_they_are(self):
+        self.start()
+        self.clear_full_screen()
+        self.drag(697, 300, 750, 300)  # the press on the band activates the frame
+        self.session.probe("sysclose", "selectrecwd", "selectrecwd")
+        deadline = time.time() + FRAME_WATCH_S
+        while time.time() < deadline:
+            self.assertEqual(self.frame_rect(0), (100, 100, 755, 500))
+            time.sleep(0.2)
+        self.assertEqual(self.app.dialog()["%d.check" % FULL_SCREEN_ID], "0")
+
     def test_ticking_the_box_removes_the_frame_and_clearing_makes_a_new_one(self):
         self.start()
         self.clear_full_screen()
@@ -379,6 +463,42 @@ class RegionFrame(ShellTestCase):
         self.app.click(FULL_SCREEN_ID)
         self.wait_frame_gone()
         self.assertEqual(self.clear_full_screen(), (100, 100, 700, 500))
+
+
+class ScaledDisplay(ShellTestCase):
+    dpi = SCALED_DPI
+
+    def test_the_background_picture_is_stretched_over_the_larger_client_area(self):
+        self.start()
+        code, values = self.session.probe("client")
+        left, top, right, bottom = rect_of(values, "client")
+        picture_rows = read_bmp_rows(BACKGROUND_BMP)
+        width, height = right - left, bottom - top
+        self.assertGreater(height, len(picture_rows) * 1.3)  # scaled, or nothing is shown
+        # The left edge of the client area has no visible control: one column
+        # of the screen against the picture's rows scaled to the client height
+        # (either neighbouring row, as the stretch may blend them). Tiled, the
+        # gradient would start again at the picture's height.
+        x = 2
+        source_x = x * len(picture_rows[0]) // width
+        expected = []
+        for y in range(height):
+            near = [picture_rows[min(y * len(picture_rows) // height + d, len(picture_rows) - 1)][source_x]
+                    for d in (0, 1)]
+            expected.append([(min(c[i] for c in near) - BACKGROUND_TOLERANCE,
+                              max(c[i] for c in near) + BACKGROUND_TOLERANCE) for i in range(3)])
+        deadline = time.time() + 10  # until the dialog has painted
+        while True:
+            shot = os.path.join(self.session.logs, "scaled%d.png" % time.time_ns())
+            self.session.screenshot(shot)
+            column = subprocess.run(["convert", shot, "-crop", "1x%d+%d+%d" % (height, left + x, top),
+                                     "-depth", "8", "rgb:-"], stdout=subprocess.PIPE, check=True).stdout
+            wrong = [(y, tuple(column[y * 3:y * 3 + 3])) for y in range(height)
+                     if not all(low <= column[y * 3 + i] <= high for i, (low, high) in enumerate(expected[y]))]
+            if not wrong or time.time() > deadline:
+                break
+            time.sleep(0.2)
+        self.assertEqual(wrong, [])
 
 
 class ReadmeScreenshots(ShellTestCase):

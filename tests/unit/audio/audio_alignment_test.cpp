@@ -2,30 +2,271 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
 namespace {
 
-TEST(AlignFirstBuffer, FillsALateStartAndLeavesOutSoundFromBeforeThePicture) {
+constexpr uint32_t kFramesPerBuffer = 44100;
+constexpr double kFramesPerMs = 44.1;
+// Readings close to the millisecond clock's wrap, as after 49 days of uptime.
+constexpr uint32_t kClockBaseMs = 0xFFFF0000u;
+
+VideoClock Running(uint32_t startMs) {
+  return {VideoState::kRunning, startMs};
+}
+
+TEST(SoundAligner, FirstKeptBufferIsCutOrPaddedToTheFirstFrame) {
   struct Case {
-    uint32_t arrivalMs, bytes;
-    bool videoStarted;
-    uint32_t videoStartMs, silence, skip;
+    const char* what;
+    uint32_t arrivalMs, frames, videoStartMs;
+    uint32_t silence, skip, output;
   } cases[] = {
-      {5000, 176400, true, 3500, 22050, 0},  // sound began at 4000: 500 ms late
-      {5000, 176400, true, 4000, 0, 0},      // began with the video
-      {5000, 176400, true, 4500, 0, 22050},  // began 500 ms before the picture
-      {5000, 176400, true, 4999, 0, 44055},  // began 999 ms before it
-      {5000, 88200, true, 5100, 0, 22050},   // picture began after the buffer came back: all of it
-      {5000, 176400, false, 0, 0, 0},        // video not started: nothing to measure
-      {5000, 88200, true, 4000, 22050, 0},   // a half buffer (reset in the first second)
-      {5000, 0, true, 4900, 4410, 0},        // nothing recorded yet: from the arrival
-      {5000, 0, true, 5000, 0, 0},           // nothing recorded, nothing to skip
-      {0x00000100, 176400, true, 0x00000006u, 0, 33075},  // clock wrap, sound 750 ms first
-      {0x00000500, 176400, true, 0xFFFFFD30u, 44100, 0},  // clock wrap, 1 s late
+      {"sound began 500 ms before the picture", 2000, 44100, 1500, 0, 22050, 22050},
+      {"sound began with the picture", 2000, 44100, 1000, 0, 0, 44100},
+      {"sound began 500 ms after the picture", 2000, 44100, 500, 22050, 0, 44100},
+      {"a half buffer 250 ms after the picture", 2000, 22050, 1250, 11025, 0, 22050},
+      {"picture began 1 ms before the buffer came back", 2000, 44100, 1999, 0, 44056, 44},
   };
   for (const Case& c : cases) {
-    const SoundAlignment a = AlignFirstBuffer(c.arrivalMs, c.bytes, c.videoStarted, c.videoStartMs);
-    EXPECT_EQ(a.silenceFrames, c.silence) << c.arrivalMs << " " << c.bytes << " " << c.videoStartMs;
-    EXPECT_EQ(a.skipFrames, c.skip) << c.arrivalMs << " " << c.bytes << " " << c.videoStartMs;
+    SoundAligner aligner;
+    const BufferPlan plan =
+        aligner.Place(kClockBaseMs + c.arrivalMs, c.frames, Running(kClockBaseMs + c.videoStartMs));
+    EXPECT_TRUE(plan.keep) << c.what;
+    EXPECT_EQ(plan.silenceFrames, c.silence) << c.what;
+    EXPECT_EQ(plan.skipFrames, c.skip) << c.what;
+    EXPECT_EQ(plan.outputFrames, c.output) << c.what;
+  }
+}
+
+TEST(SoundAligner, BuffersBeforeTheFirstFrameAreLeftOutAndWithoutVideoAllIsKept) {
+  // Buffers back at 1, 2, 3, 4 and 5 s; the picture begins at 4.2 s (a
+  // message box held the recording thread): the first four are left out,
+  // the fifth loses its first 200 ms.
+  SoundAligner late;
+  for (uint32_t second = 1; second <= 4; ++second) {
+    EXPECT_FALSE(late.Place(second * 1000, kFramesPerBuffer, VideoClock{}).keep) << second;
+  }
+  const BufferPlan first = late.Place(5000, kFramesPerBuffer, Running(4200));
+  EXPECT_TRUE(first.keep);
+  EXPECT_EQ(first.skipFrames, 8820u);
+  EXPECT_EQ(first.outputFrames, 35280u);
+
+  SoundAligner noVideo;
+  for (uint32_t second = 1; second <= 4; ++second) {
+    const BufferPlan plan =
+        noVideo.Place(second * 1000, kFramesPerBuffer, {VideoState::kAbsent, 0});
+    EXPECT_TRUE(plan.keep);
+    EXPECT_EQ(plan.silenceFrames + plan.skipFrames, 0u);
+    EXPECT_EQ(plan.outputFrames, kFramesPerBuffer);
+  }
+}
+
+// A device whose clock runs `errorPpm` off the millisecond clock, delivering
+// one-second buffers that the audio thread sees `latencyMs` plus up to
+// `jitterMs` after their last frame; the picture starts `videoStartMs`
+// after the device. One buffer's worth can be lost, or the device paused.
+struct Device {
+  const char* what;
+  double errorPpm;
+  double jitterMs;
+  int buffers;
+  double videoStartMs;
+  int eventAt;            // buffer before which the event happens, -1 for none
+  double pauseMs;         // time that passes with no frames at the event
+  int settleBuffers = 0;  // buffers before the offset is judged
+  bool stall = false;     // the event only has that buffer seen late (a busy thread)
+};
+
+struct Outcome {
+  double worstMs = 0;  // largest distance of the offset from the arrivals' mean lag
+  int stretched = 0;   // buffers resampled
+  int steps = 0;       // silence put in or sound cut after the first kept buffer
+};
+
+constexpr double kLatencyMs = 30;
+
+Outcome Simulate(const Device& d) {
+  SoundAligner aligner;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> jitter(0, d.jitterMs);
+  const double msPerFrame = 1 / (kFramesPerMs * (1 + d.errorPpm * 1e-6));
+  const double lagMs = kLatencyMs + d.jitterMs / 2;
+  double capturedMs = 0;  // when the device took its last frame
+  int64_t written = -1;
+  Outcome outcome;
+  for (int i = 0; i < d.buffers; ++i) {
+    const bool atEvent = i == d.eventAt;
+    if (atEvent && !d.stall) capturedMs += d.pauseMs;
+    capturedMs += kFramesPerBuffer * msPerFrame;
+    const double seenLateMs = atEvent && d.stall ? d.pauseMs : 0;
+    const auto arrivalMs =
+        kClockBaseMs +
+        static_cast<uint32_t>(std::lround(capturedMs + kLatencyMs + seenLateMs + jitter(random)));
+    const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(d.videoStartMs);
+    const VideoClock video =
+        static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
+    const BufferPlan plan = aligner.Place(arrivalMs, kFramesPerBuffer, video);
+    if (!plan.keep) continue;
+    if (written >= 0) {
+      outcome.steps += plan.silenceFrames + plan.skipFrames > 0;
+    } else {
+      written = 0;
+    }
+    outcome.stretched += plan.outputFrames != kFramesPerBuffer - plan.skipFrames;
+    written += plan.silenceFrames + plan.outputFrames;
+    // The buffer's last frame sits at `written` in the stream; on the
+    // picture's time line it was taken at capturedMs - videoStartMs.
+    const double offsetMs = written / kFramesPerMs - (capturedMs - d.videoStartMs);
+    const bool stepping = !d.stall && d.eventAt >= 0 && (atEvent || i == d.eventAt + 1);
+    if (!stepping && i >= d.settleBuffers)
+      outcome.worstMs = std::fmax(outcome.worstMs, std::fabs(offsetMs - lagMs));
+  }
+  return outcome;
+}
+
+TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
+  constexpr int kMinute = 60, kHour = 3600;
+  // The millisecond clock is read in whole ms.
+  constexpr double kBoundMs = 21;
+  constexpr double kJitteredBoundMs = 25;
+  // A clock 1 % off shows in the fit after five arrivals.
+  constexpr int kSettle = 5;
+  struct Case {
+    Device device;
+    double worstMs;
+    int minStretched, maxStretched, minSteps, maxSteps;
+  } cases[] = {
+      // Inside +-20 ms all along: written exactly as it comes.
+      {{"+0.01 % for two minutes", 100, 0, 2 * kMinute, 500, -1, 0}, kBoundMs, 0, 0, 0, 0},
+      {{"-0.01 % for two minutes", -100, 0, 2 * kMinute, 500, -1, 0}, kBoundMs, 0, 0, 0, 0},
+      // Slow clocks are only ever stretched, 20 ms in a few buffers at a time.
+      {{"+0.01 % for ten hours", 100, 0, 10 * kHour, 500, -1, 0}, kBoundMs, 700, 1000, 0, 0},
+      {{"-0.01 % for an hour", -100, 0, kHour, 500, -1, 0}, kBoundMs, 60, 120, 0, 0},
+      {{"+0.1 % for ten minutes", 1000, 0, 10 * kMinute, 500, -1, 0}, kBoundMs, 110, 160, 0, 0},
+      {{"-0.1 % for ten minutes", -1000, 0, 10 * kMinute, 500, -1, 0}, kBoundMs, 110, 160, 0, 0},
+      // Beyond 0.5 % what stretching leaves over is cut or filled at once.
+      {{"+1 % for five minutes", 10000, 0, 5 * kMinute, 500, -1, 0, kSettle},
+       kBoundMs,
+       0,
+       300,
+       80,
+       120},
+      {{"-1 % for five minutes", -10000, 0, 5 * kMinute, 500, -1, 0, kSettle},
+       kBoundMs,
+       0,
+       300,
+       80,
+       120},
+      // Arrivals off by up to 40 ms: the fit sees through them, to a few ms.
+      {{"0.025 % with 40 ms of jitter for an hour", 250, 40, kHour, 500, -1, 0},
+       kJitteredBoundMs,
+       170,
+       300,
+       0,
+       0},
+      {{"exact clock with 40 ms of jitter for an hour", 0, 40, kHour, 500, -1, 0},
+       kJitteredBoundMs,
+       0,
+       20,
+       0,
+       0},
+      // A lost buffer and a pause of the device: filled once, at once.
+      {{"a lost buffer", 0, 10, 10 * kMinute, 500, 100, 1000}, kJitteredBoundMs, 0, 0, 1, 1},
+      {{"one buffer seen 600 ms late", 0, 10, 10 * kMinute, 500, 100, 600, 0, true},
+       kJitteredBoundMs,
+       0,
+       0,
+       0,
+       0},
+      {{"a 5 s pause at +0.1 %", 1000, 10, 10 * kMinute, 500, 200, 5000},
+       kJitteredBoundMs,
+       100,
+       160,
+       1,
+       1},
+      // The picture starts 4.2 s after the sound (a message box).
+      {{"video 4.2 s late, +0.1 %", 1000, 10, 10 * kMinute, 4200, -1, 0},
+       kJitteredBoundMs,
+       100,
+       160,
+       0,
+       0},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = Simulate(c.device);
+    EXPECT_LE(o.worstMs, c.worstMs) << c.device.what;
+    EXPECT_GE(o.stretched, c.minStretched) << c.device.what;
+    EXPECT_LE(o.stretched, c.maxStretched) << c.device.what;
+    EXPECT_GE(o.steps, c.minSteps) << c.device.what;
+    EXPECT_LE(o.steps, c.maxSteps) << c.device.what;
+    std::printf("%-45s worst %5.1f ms, %4d stretched, %3d steps\n", c.device.what, o.worstMs,
+                o.stretched, o.steps);
+  }
+}
+
+// What the audio thread writes for a device 0.1 % fast whose sound starts
+// 4.2 s before the picture: a click taken at second t of the video clock
+// must sit at second t - 4.2 of the stream, for five minutes.
+TEST(WritePlannedPcm, ClicksLandWhereThePictureHasThem) {
+  constexpr double kErrorPpm = 1000, kVideoStartMs = 4200;
+  constexpr int kBuffers = 300;
+  constexpr uint32_t kClickFrames = 40;  // 1 ms: survives stretching
+  constexpr int16_t kClickLevel = 10000;
+  constexpr double kBoundMs = 21;
+  const double msPerFrame = 1 / (kFramesPerMs * (1 + kErrorPpm * 1e-6));
+  SoundAligner aligner;
+  std::vector<int16_t> stream;
+  std::vector<int16_t> buffer(2 * kFramesPerBuffer);
+  std::vector<double> clickMs;  // when each click was taken
+  for (int i = 0; i < kBuffers; ++i) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    // One click a buffer, at a frame that walks through the buffer.
+    const uint32_t at = (i * 7919u) % (kFramesPerBuffer - kClickFrames);
+    std::fill(buffer.begin() + 2 * at, buffer.begin() + 2 * (at + kClickFrames), kClickLevel);
+    const double endMs = (i + 1) * kFramesPerBuffer * msPerFrame;
+    const auto arrivalMs = kClockBaseMs + static_cast<uint32_t>(std::lround(endMs));
+    const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(kVideoStartMs);
+    const VideoClock video =
+        static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
+    WritePlannedPcm(aligner.Place(arrivalMs, kFramesPerBuffer, video), buffer.data(),
+                    kFramesPerBuffer, [&](const int16_t* pcm, uint32_t count) {
+                      stream.insert(stream.end(), pcm, pcm + 2 * size_t{count});
+                    });
+    clickMs.push_back(endMs - (kFramesPerBuffer - at) * msPerFrame);
+  }
+  std::vector<double> heardMs;  // where each click begins in the stream
+  for (size_t f = 0; f < stream.size() / 2; ++f) {
+    if (stream[2 * f] > kClickLevel / 2 && (f == 0 || stream[2 * f - 2] <= kClickLevel / 2)) {
+      heardMs.push_back(f / kFramesPerMs);
+    }
+  }
+  // Clicks from before the picture are left out; every later one is there.
+  size_t first = 0;
+  while (clickMs[first] < kVideoStartMs) ++first;
+  ASSERT_EQ(heardMs.size(), clickMs.size() - first);
+  for (size_t k = 0; k < heardMs.size(); ++k) {
+    EXPECT_NEAR(heardMs[k], clickMs[first + k] - kVideoStartMs, kBoundMs) << k;
+  }
+}
+
+TEST(ResampleFrames, StretchesAndSqueezesKeepingBothEnds) {
+  struct Case {
+    std::vector<int16_t> in, out;  // stereo: left, right
+  } cases[] = {
+      {{0, 0, 100, -100, 200, -200, 300, -300},
+       {0, 0, 50, -50, 100, -100, 150, -150, 200, -200, 250, -250, 300, -300}},
+      {{0, 1, 10, 2, 20, 3, 30, 4, 40, 5}, {0, 1, 20, 3, 40, 5}},
+      {{7, 8, 9, 10}, {7, 8, 9, 10}},
+      {{5, 6}, {5, 6, 5, 6}},
+  };
+  for (const Case& c : cases) {
+    std::vector<int16_t> out(c.out.size(), -1);
+    ResampleFrames(c.in.data(), static_cast<uint32_t>(c.in.size() / 2), out.data(),
+                   static_cast<uint32_t>(out.size() / 2));
+    EXPECT_EQ(out, c.out);
   }
 }
 

@@ -136,6 +136,32 @@ TEST_F(SessionControlTest, StartWhileThePreviousSessionFinishesWaitsForIt) {
   EXPECT_EQ(fields.idleFlag.load(), 0);
 }
 
+TEST_F(SessionControlTest, StopCancelsAPendingStart) {
+  // Pending because the previous session closes its file, or because the
+  // start-up task is not done.
+  for (bool notReady : {false, true}) {
+    SCOPED_TRACE(notReady);
+    SessionFields session;
+    FakeHost ui;
+    session.configReady.store(1);
+    StartRecording(session, ui);
+    StopRecording(session, ui);
+    if (notReady) {
+      ui.previousRunning = false;
+      session.configReady.store(0);
+    }
+    StartRecording(session, ui);
+    ASSERT_EQ(ui.timers.count(kDeferredStartTimerId), 1u);
+    StopRecording(session, ui);
+    EXPECT_EQ(ui.timers.count(kDeferredStartTimerId), 0u);
+    ui.previousRunning = false;
+    session.configReady.store(1);
+    OnSessionTimer(session, ui, kDeferredStartTimerId);  // a tick already queued
+    EXPECT_EQ(ui.threadsStarted, 1);
+    EXPECT_EQ(ui.trayIcons.size(), 2u);  // the finishing session's two, no more
+  }
+}
+
 TEST_F(SessionControlTest, StopFinishesOnceAndIsIgnoredWhileIdle) {
   StopRecording(fields, host);  // idle: nothing
   EXPECT_TRUE(host.captions.empty());

@@ -122,6 +122,61 @@ TEST(CopyFrameBottomUp, ConvertsOtherDisplayDepthsToThirtyTwoBits) {
   }
 }
 
+TEST(PointerPatch, ClipsAtEveryFrameEdgeAndPaintsOnlyInsideTheFrame) {
+  // A 10 x 6 frame; a 4 x 3 pointer picture with its top-left at (x, y).
+  FrameGeometry g = GeometryFor(10, 6);
+  struct Case {
+    int32_t x, y;
+    PixelRect area;
+  } cases[] = {
+      {3, 2, {3, 2, 7, 5}},     // inside
+      {-2, 1, {0, 1, 2, 4}},    // over the left edge
+      {8, 0, {8, 0, 10, 3}},    // over the right edge
+      {4, -2, {4, 0, 8, 1}},    // over the top edge
+      {5, 4, {5, 4, 9, 6}},     // over the bottom edge
+      {-3, 5, {0, 5, 1, 6}},    // over the bottom-left corner
+      {10, 2, {10, 2, 10, 5}},  // just right of the frame: nothing
+      {-4, -3, {0, 0, 0, 0}},   // just above-left of the frame: nothing
+  };
+  for (const Case& c : cases) {
+    PixelRect area = ClipToFrame({c.x, c.y, c.x + 4, c.y + 3}, g);
+    const bool empty = area.left >= area.right || area.top >= area.bottom;
+    const bool expectEmpty = c.area.left >= c.area.right || c.area.top >= c.area.bottom;
+    ASSERT_EQ(empty, expectEmpty) << c.x << "," << c.y;
+    if (empty) continue;
+    EXPECT_EQ(area.left, c.area.left) << c.x << "," << c.y;
+    EXPECT_EQ(area.top, c.area.top) << c.x << "," << c.y;
+    EXPECT_EQ(area.right, c.area.right) << c.x << "," << c.y;
+    EXPECT_EQ(area.bottom, c.area.bottom) << c.x << "," << c.y;
+
+    // The frame holds the screen's pixels bottom-up; out to a patch with
+    // wider rows, paint every patch pixel, back in.
+    Surface screen(10, 6);
+    std::vector<uint8_t> frame(g.frameBytes);
+    CopyFrameBottomUp(frame.data(), g, screen.Source(), 0, 0);
+    constexpr int32_t kPatchPitch = 4 * 4 + 8;
+    std::vector<uint8_t> patch(kPatchPitch * 3, 0xEE);
+    CopyFramePatch(frame.data(), g, area, patch.data(), kPatchPitch, PatchCopy::kFrameToPatch);
+    uint32_t corner;
+    std::memcpy(&corner, patch.data(), 4);
+    EXPECT_EQ(corner, Surface::Tag(area.left, area.top)) << c.x << "," << c.y;
+    constexpr uint32_t kPainted = 0x00ABCDEF;
+    for (int32_t j = 0; j < area.bottom - area.top; ++j) {
+      for (int32_t i = 0; i < area.right - area.left; ++i) {
+        std::memcpy(&patch[j * kPatchPitch + i * 4], &kPainted, 4);
+      }
+    }
+    CopyFramePatch(frame.data(), g, area, patch.data(), kPatchPitch, PatchCopy::kPatchToFrame);
+    for (int32_t y = 0; y < g.height; ++y) {
+      for (int32_t x = 0; x < g.width; ++x) {
+        bool inside = x >= c.area.left && x < c.area.right && y >= c.area.top && y < c.area.bottom;
+        ASSERT_EQ(FramePixel(frame, g, x, y), inside ? kPainted : Surface::Tag(x, y))
+            << c.x << "," << c.y << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(SourceFormatFor, AcceptsTheKnownLayoutsOnly) {
   EXPECT_EQ(SourceFormatFor(32, 0xFF0000, 0xFF00, 0xFF), SourceFormat::kXrgb8888);
   EXPECT_EQ(SourceFormatFor(24, 0xFF0000, 0xFF00, 0xFF), SourceFormat::kRgb888);

@@ -3,10 +3,30 @@
 #include <cstring>
 
 #include "video/d3d_choices.h"
+#include "video/device_recovery.h"
 #include "video/pointer_position.h"
 #include "video/video_formats.h"
 
 namespace {
+
+TEST(DeviceRecovery, LostDevicesAndSurfacesAreWaitedForResetOrMadeAnew) {
+  struct Case {
+    uint32_t result;
+    RecoveryStep direct3D, directDraw;
+  } cases[] = {
+      {0x00000000, RecoveryStep::kNone, RecoveryStep::kNone},          // S_OK
+      {0x88760868, RecoveryStep::kWait, RecoveryStep::kNone},          // D3DERR_DEVICELOST
+      {0x88760869, RecoveryStep::kReset, RecoveryStep::kNone},         // D3DERR_DEVICENOTRESET
+      {0x88760827, RecoveryStep::kRecreate, RecoveryStep::kNone},      // D3DERR_DRIVERINTERNALERROR
+      {0x887601C2, RecoveryStep::kRecreate, RecoveryStep::kReset},     // DDERR_SURFACELOST
+      {0x8876024B, RecoveryStep::kRecreate, RecoveryStep::kRecreate},  // DDERR_WRONGMODE
+      {0x887601AE, RecoveryStep::kRecreate, RecoveryStep::kNone},      // DDERR_SURFACEBUSY
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Direct3DRecoveryStep(c.result), c.direct3D) << std::hex << c.result;
+    EXPECT_EQ(DirectDrawRecoveryStep(c.result), c.directDraw) << std::hex << c.result;
+  }
+}
 
 TEST(PointerDrawPosition, HotSpotLandsOnThePointerInSurfaceCoordinates) {
   struct Case {

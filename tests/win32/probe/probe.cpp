@@ -25,6 +25,14 @@
 //                                       and keeps it until the process is ended
 //   probe holdhotkey <mods> <vk>        registers a hotkey as another program would and
 //                                       keeps it until the process is ended
+//   probe burst <id> ...                BM_CLICK to each button in turn, all posted at once:
+//                                       they queue before Parvelo handles the first
+//   probe client                        the dialog's client rectangle, in screen pixels
+//   probe sysclose <class> <title>      WM_SYSCOMMAND SC_CLOSE to a top-level window, what
+//                                       Alt+F4 sends to the active window
+//   probe answer [timeout-ms]           SendMessageTimeout(WM_NULL) to every top-level
+//                                       window of Parvelo's process, as a broadcast would;
+//                                       exit 4 when any window did not answer in time
 #include <windows.h>
 
 #include <cstdio>
@@ -39,6 +47,7 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr int kExitNotFound = 2;
 constexpr int kExitTimedOut = 3;
+constexpr int kExitUnanswered = 4;
 constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
@@ -182,7 +191,9 @@ BOOL CALLBACK FindMessageBox(HWND window, LPARAM param) {
   return TRUE;
 }
 
-int MessageBoxCommand(DWORD timeoutMs) {
+// Answers the box `answerAfterMs` after it was found, as a user who reads
+// it first.
+int MessageBoxCommand(DWORD timeoutMs, DWORD answerAfterMs) {
   HWND box = WaitFor(
       [] {
         MessageBoxSearch search{FindParveloDialog()};
@@ -193,6 +204,7 @@ int MessageBoxCommand(DWORD timeoutMs) {
   if (!box) return kExitNotFound;
   PrintLine("caption", Utf8(WindowText(box)));
   PrintLine("text", Utf8(WindowText(GetDlgItem(box, 0xFFFF))));
+  Sleep(answerAfterMs);
   HWND ok = GetDlgItem(box, IDOK);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(ok ? ok : GetDlgItem(box, IDCANCEL)));
@@ -265,6 +277,35 @@ int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
   return 0;
 }
 
+struct ProcessWindows {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<ProcessWindows*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->pid) search->windows.push_back(window);
+  return TRUE;
+}
+
+int AnswerCommand(HWND dialog, DWORD timeoutMs) {
+  ProcessWindows search = {};
+  GetWindowThreadProcessId(dialog, &search.pid);
+  EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+  int unanswered = 0;
+  for (HWND window : search.windows) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) {
+      printf("unanswered.%d=%s|%s\n", unanswered++, Utf8(ClassOf(window)).c_str(),
+             Utf8(WindowText(window)).c_str());
+    }
+  }
+  printf("windows=%zu\nunanswered=%d\n", search.windows.size(), unanswered);
+  return unanswered ? kExitUnanswered : 0;
+}
+
 double MillisecondsSince(const LARGE_INTEGER& start) {
   LARGE_INTEGER frequency, now;
   QueryPerformanceFrequency(&frequency);
@@ -301,19 +342,48 @@ int ClickTimedCommand(HWND dialog, int id, int watchId, const char* hexText, DWO
   return 0;
 }
 
+// Quick clicks that queue up while the dialog is busy.
+int BurstCommand(HWND dialog, int count, char** ids) {
+  for (int i = 0; i < count; ++i) {
+    HWND button = GetDlgItem(dialog, atoi(ids[i]));
+    if (!button) return kExitNotFound;
+    PostMessageW(button, BM_CLICK, 0, 0);
+  }
+  return 0;
+}
+
+int SysCloseCommand(const char* cls, const char* title) {
+  HWND window = FindWindowW(Wide(cls).c_str(), Wide(title).c_str());
+  if (!window) return kExitNotFound;
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return 0;
+}
+
+int ClientCommand(HWND dialog) {
+  RECT client;
+  GetClientRect(dialog, &client);
+  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  printf("client=%ld,%ld,%ld,%ld\n", client.left, client.top, client.right, client.bottom);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 1;
   std::string command = argv[1];
   if (command == "dialog") return DialogCommand(TimeoutArg(argc, argv, 2));
-  if (command == "messagebox") return MessageBoxCommand(TimeoutArg(argc, argv, 2));
+  if (command == "messagebox") {
+    return MessageBoxCommand(TimeoutArg(argc, argv, 2),
+                             argc >= 4 ? static_cast<DWORD>(atoi(argv[3])) : 0);
+  }
   if (command == "window" && argc >= 4)
     return WindowCommand(argv[2], argv[3], TimeoutArg(argc, argv, 4));
   if (command == "wait-gone") return WaitGoneCommand(TimeoutArg(argc, argv, 2));
   if (command == "holdhotkey" && argc >= 4) {
     return HoldHotkeyCommand(static_cast<UINT>(atoi(argv[2])), static_cast<UINT>(atoi(argv[3])));
   }
+  if (command == "sysclose" && argc >= 4) return SysCloseCommand(argv[2], argv[3]);
   if (command == "region" && argc >= 6) {
     return RegionCommand(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
   }
@@ -338,10 +408,13 @@ int main(int argc, char** argv) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     return 0;
   }
+  if (command == "answer") return AnswerCommand(dialog, TimeoutArg(argc, argv, 2));
   if (command == "close") {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     return 0;
   }
+  if (command == "burst") return BurstCommand(dialog, argc - 2, argv + 2);
+  if (command == "client") return ClientCommand(dialog);
   if (command == "sysminimize") {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return 0;
