@@ -23,7 +23,6 @@ namespace {
 
 constexpr char kTitleSuffix[] = "v2.0";
 constexpr int kTitleBufferChars = 100;
-constexpr char kCodecLibrary[] = "x264vfw.dll";
 constexpr int kExistenceMode = 0;
 constexpr int kExitAlreadyRunning = 1;
 constexpr int kExitCodecMissing = 1;

@@ -1,5 +1,7 @@
 #include "session/recorder_globals.h"
 
+#include "avi/avi_writer.h"
+
 uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
 RecorderGlobals g_recorder;
 
@@ -10,4 +12,8 @@ void PostRecordingNotice(RecordingNotice notice) {
 void ReportWriteFailure(int aviResult) {
   if (aviResult == kAviOk || g_recorder.writeFailed.exchange(1) != 0) return;
   PostRecordingNotice(RecordingNotice::kWriteFailed);
+}
+
+HWND FindRegionFrame() {
+  return FindWindowA(kRegionFrameClassName, kRegionFrameClassName);
 }

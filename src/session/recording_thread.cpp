@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/region_frame.h"
 #include "audio/audio_capture.h"
 #include "framework/message_box.h"
 #include "framework/wide_text.h"

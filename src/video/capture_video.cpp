@@ -16,7 +16,6 @@
 namespace {
 
 constexpr DWORD kStopPollMs = 10;
-constexpr DWORD kSurfaceDescBytes = 108;
 
 CaptureBackend SetUpBackend() {
   if (InitDirect3DCapture()) {

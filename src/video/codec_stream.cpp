@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kCodecLibrary[] = "x264vfw.dll";
 constexpr char kDriverProcName[] = "DriverProc";
 constexpr DWORD kCodecQuality = 7500;
 // The two bytes of the compressor's state the recorder sets: offset 28 to

@@ -11,8 +11,6 @@
 namespace {
 
 using DirectDrawCreateProc = HRESULT(WINAPI*)(GUID* driver, IDirectDraw** ddraw, IUnknown* outer);
-constexpr DWORD kSurfaceDescBytes = 108;
-static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
 
 // The screen (primary surface) and the copy surface's pixel layout.
 PixelRect screenBounds = {};

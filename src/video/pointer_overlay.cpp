@@ -1,5 +1,6 @@
 #include "video/pointer_overlay.h"
 
+#include "session/recorder_globals.h"
 #include "video/pointer_position.h"
 
 void PaintPointer(HDC dc, int originX, int originY) {
@@ -12,7 +13,7 @@ void PaintPointer(HDC dc, int originX, int originY) {
   // Shared system pointer: never destroyed.
   HCURSOR pointer = picture == PointerPicture::kOwn
                         ? info.hCursor
-                        : LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
+                        : LoadCursorW(nullptr, MAKEINTRESOURCEW(kStandardArrowId));
 
   std::optional<PointerPoint> hotSpot;
   ICONINFO icon;
