@@ -19,8 +19,8 @@ LOWER = {"avi", "text", "framework"}
 ALLOWED = {
     "app": {"session", "text", "framework", "res"},
     "session": {"video", "audio", "avi", "text", "framework", "res"},
-    "video": {"session/recorder_globals.h"} | LOWER,
-    "audio": {"session/recorder_globals.h"} | LOWER,
+    "video": {"session/win32/recorder_globals.h"} | LOWER,
+    "audio": {"session/win32/recorder_globals.h"} | LOWER,
     "avi": set(),
     "text": set(),
     "framework": set(),

@@ -1,10 +1,10 @@
-#include "app/region_frame.h"
+#include "app/win32/region_frame.h"
 
 #include "app/frame_tracking.h"
-#include "framework/message_box.h"
-#include "framework/scoped_win.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/scoped_win.h"
 #include "session/capture_rect.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 

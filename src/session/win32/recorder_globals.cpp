@@ -1,4 +1,4 @@
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 
 #include "avi/avi_writer.h"
 

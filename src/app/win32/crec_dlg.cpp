@@ -1,4 +1,4 @@
-#include "app/crec_dlg.h"
+#include "app/win32/crec_dlg.h"
 
 #include <io.h>
 #include <mmsystem.h>
@@ -7,14 +7,14 @@
 #include <string>
 
 #include "app/hotkey_map.h"
-#include "app/region_frame.h"
-#include "app/tray_icon.h"
-#include "framework/app.h"
-#include "framework/message_box.h"
-#include "framework/thread.h"
-#include "framework/wide_text.h"
+#include "app/win32/region_frame.h"
+#include "app/win32/tray_icon.h"
+#include "framework/win32/app.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/thread.h"
+#include "framework/win32/wide_text.h"
 #include "res/resource.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
 
 unsigned __stdcall StartupThread(void* param);

@@ -1,12 +1,12 @@
-#include "video/codec_stream.h"
+#include "video/win32/codec_stream.h"
 
 #include <windows.h>
 #include <vfw.h>
 
 #include <vector>
 
-#include "avi/compressed_stream_win32.h"
-#include "session/recorder_globals.h"
+#include "video/win32/compressed_stream.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 

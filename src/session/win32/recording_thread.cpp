@@ -3,15 +3,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "audio/audio_capture.h"
-#include "framework/message_box.h"
-#include "framework/wide_text.h"
+#include "audio/win32/audio_capture.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/wide_text.h"
 #include "session/capture_rect.h"
 #include "session/output_file_name.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 #include "session/session_control.h"
 #include "text/scrambled_text.h"
-#include "video/capture_video.h"
+#include "video/win32/capture_video.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "video/pointer_overlay.h"
+#include "video/win32/pointer_overlay.h"
 
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 #include "video/pointer_position.h"
 
 void PaintPointer(HDC dc, int originX, int originY) {

@@ -4,11 +4,11 @@
 #include <windows.h>
 #include <d3d9.h>
 
-#include "framework/scoped_win.h"
-#include "session/recorder_globals.h"
-#include "video/capture_backend.h"
+#include "framework/win32/scoped_win.h"
+#include "session/win32/recorder_globals.h"
+#include "video/win32/capture_backend.h"
 #include "video/d3d_choices.h"
-#include "video/pointer_overlay.h"
+#include "video/win32/pointer_overlay.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "audio/mp3_stream.h"
+#include "audio/win32/mp3_stream.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "video/capture_video.h"
+#include "video/win32/capture_video.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "framework/message_box.h"
-#include "session/recorder_globals.h"
+#include "framework/win32/message_box.h"
+#include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
-#include "video/capture_backend.h"
-#include "video/codec_stream.h"
+#include "video/win32/capture_backend.h"
+#include "video/win32/codec_stream.h"
 #include "video/frame_slot.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <windows.h>
 #include <ddraw.h>
 
-#include "session/recorder_globals.h"
-#include "video/capture_backend.h"
-#include "video/pointer_overlay.h"
+#include "session/win32/recorder_globals.h"
+#include "video/win32/capture_backend.h"
+#include "video/win32/pointer_overlay.h"
 
 namespace {
 
