@@ -51,11 +51,7 @@ FileCreation TryCreateExclusive(const std::string& name) {
 }
 
 [[noreturn]] void FailFileNotCreated() {
-  // "无法创建录像文件"
-  MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H',
-                                 'M', 'G', 'R', 'D', 'F', 'J', 'U', 'B', 'L', 'A', 'K', 'D', 'O',
-                                 'C', 'U', 'J', 'A', 'B', 'J', 'B', 'U', 'A', 'D', 'A', 'X', 'F',
-                                 'B', 'H', 'B', 'I', 'F', 'G', 'Q', 'H', 'J'>());
+  MessageBoxOk(Unscrambled<texts::FileNotCreated>());
   std::exit(kExitFileNotCreated);
 }
 

@@ -125,14 +125,7 @@ VideoOutcome CaptureVideo() {
   const CaptureBackend backend = SetUpBackend();
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
-    // "无法截取屏幕，程序即将退出"
-    MessageBoxOk(
-        UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B',
-                          'W', 'E', 'X', 'H', 'T', 'G', 'J', 'I', 'D', 'E', 'P', 'A', 'O', 'E', 'Z',
-                          'H', 'K', 'A', 'K', 'J', 'P', 'C', 'D', 'J', 'C', 'H', 'S', 'A', 'N', 'A',
-                          'X', 'J', 'L', 'C', 'R', 'H', 'X', 'I', 'I', 'H', 'U', 'H', 'F', 'B', 'Q',
-                          'I', 'F', 'D', 'Q', 'D', 'U', 'G', 'D', 'H', 'C', 'D', 'S', 'C', 'J', 'H',
-                          'E', 'B', 'Z'>());
+    MessageBoxOk(Unscrambled<texts::NoCaptureBackend>());
     return VideoOutcome::kNoBackend;
   }
 
