@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the module edges of src/: a module includes only the modules below
 it (app -> session -> video/audio -> avi/text/framework), the shared block
-being the one edge back up. A module's win32/ folder is part of the module;
-platform-free files never include a win32/ header.
+being the one edge back up. A module's win32/ folder is part of the module
+and holds its Win32 code: a file outside win32/ is platform-free, so it
+includes no win32/ header and no Windows header (except under #ifdef _WIN32).
 
     tools/check_includes.py [src folder]
 
@@ -28,6 +29,30 @@ ALLOWED = {
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s+<([^>]+)>')
+CONDITION = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)')
+WINDOWS_HEADERS = {"windows.h", "mmsystem.h", "mmreg.h", "ddraw.h", "d3d9.h", "vfw.h", "shellapi.h",
+                   "commctrl.h", "objbase.h", "io.h", "process.h"}
+
+
+def unguarded_windows_headers(text):
+    """Windows headers included outside an #ifdef _WIN32 branch."""
+    found, branches = [], []  # per open #if: is this branch the Windows one?
+    for line in text.splitlines():
+        condition = CONDITION.match(line)
+        if condition:
+            word, rest = condition.groups()
+            if word.startswith("if"):
+                branches.append(word != "ifndef" and "_WIN32" in rest and "!" not in rest)
+            elif word in ("elif", "else") and branches:
+                branches[-1] = False
+            elif word == "endif" and branches:
+                branches.pop()
+            continue
+        header = SYSTEM_INCLUDE.match(line)
+        if header and header.group(1).lower() in WINDOWS_HEADERS and not any(branches):
+            found.append(header.group(1))
+    return found
 
 
 def faults(src):
@@ -37,7 +62,11 @@ def faults(src):
             continue
         relative = path.relative_to(src)
         module = relative.parts[0]
-        for target in INCLUDE.findall(path.read_text(encoding="utf-8")):
+        text = path.read_text(encoding="utf-8")
+        if module != "res" and "win32" not in relative.parts[1:-1]:
+            for header in unguarded_windows_headers(text):
+                found.append(f"{relative.as_posix()}: includes <{header}>: Win32 code belongs in win32/")
+        for target in INCLUDE.findall(text):
             parts = target.split("/")
             if len(parts) < 2 or parts[0] not in ALLOWED:
                 continue  # a system, library or same-folder resource header
