@@ -21,6 +21,17 @@ constexpr DWORD kReadOnlyLockFlags = 0x8810;
 // One retry: the first copy after the device is made can come up empty.
 constexpr int kTestGrabs = 2;
 
+static_assert(kD3dSdkVersion == D3D_SDK_VERSION, "SDK version");
+static_assert(kReadOnlyLockFlags ==
+                  (D3DLOCK_READONLY | D3DLOCK_NOSYSLOCK | D3DLOCK_NO_DIRTY_UPDATE),
+              "lock flags");
+static_assert(kDevCapsHwTransformAndLight == D3DDEVCAPS_HWTRANSFORMANDLIGHT &&
+                  kCreateHardwareVertexProcessing == D3DCREATE_HARDWARE_VERTEXPROCESSING &&
+                  kCreateSoftwareVertexProcessing == D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+              "vertex processing choice");
+static_assert(kD3dFormatD24S8 == D3DFMT_D24S8 && kD3dFormatD16 == D3DFMT_D16,
+              "depth-stencil formats");
+
 // The screen size of the display mode, in surface pixels.
 PixelRect screenBounds = {};
 

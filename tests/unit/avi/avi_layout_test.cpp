@@ -51,7 +51,7 @@ struct TwoStreams {
   AviStream* audioStream = nullptr;
 };
 
-TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
+TEST(AviLayout, HeadersComeFromTheStreamHeadersAndFormats) {
   const struct {
     uint32_t rate, scale, microsecondsPerFrame;
   } cases[] = {{15, 1, 66667}, {25, 1, 40000}, {30000, 1001, 33367}};
@@ -92,7 +92,7 @@ TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
   }
 }
 
-TEST(avi_layout, CallsOutOfOrderAreRefusedAndChangeNothing) {
+TEST(AviLayout, CallsOutOfOrderAreRefusedAndChangeNothing) {
   static const AviStreamInfo kVideo = VideoInfo(kVideoFps);
   const struct {
     const char* what;
@@ -162,7 +162,7 @@ TEST(avi_layout, CallsOutOfOrderAreRefusedAndChangeNothing) {
   EXPECT_EQ(AviFileOpen(&file, "/nonexistent-dir/x.avi"), kAviErrorOpen);
 }
 
-TEST(avi_layout, Utf8PathsBecomeUtf16) {
+TEST(AviLayout, Utf8PathsBecomeUtf16) {
   const struct {
     const char* utf8;
     std::u16string utf16;  // empty: malformed

@@ -73,7 +73,7 @@ std::vector<Expected> WriteStream(AviFile* file, bool video, uint32_t seed, Star
   return expected;
 }
 
-TEST(avi_threads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
+TEST(AviThreads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
   const struct {
     uint32_t seed;
     uint64_t partLimitBytes;
