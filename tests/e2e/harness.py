@@ -386,8 +386,8 @@ class Parvelo:
 
     def kill(self):
         """Ends this parvelo.exe at once, as a crash or a power cut would: by
-        its own process id (Wine runs the program in the process it started)."""
-        os.kill(self.proc.pid, signal.SIGKILL)
+        the id of the process the harness started for it (its own group)."""
+        os.killpg(self.proc.pid, signal.SIGKILL)
         self.proc.wait(PROCESS_END_TIMEOUT_S)
 
     def record(self, seconds):
