@@ -1,20 +1,21 @@
-# parvelo.exe: the Win32 glue around the platform-free modules.
+# parvelo.exe: the Win32 glue (every module's win32/ folder) around the
+# platform-free modules.
 add_executable(parvelo WIN32
-  app/crec_app.cpp
-  app/crec_dlg.cpp
-  app/region_frame.cpp
-  app/startup_thread.cpp
-  app/tray_icon.cpp
-  audio/audio_capture.cpp
-  audio/mp3_stream.cpp
-  avi/compressed_stream_win32.cpp
-  session/recorder_globals.cpp
-  session/recording_thread.cpp
-  video/capture_video.cpp
-  video/codec_stream.cpp
-  video/d3d_capture.cpp
-  video/ddraw_capture.cpp
-  video/pointer_overlay.cpp
+  app/win32/crec_app.cpp
+  app/win32/crec_dlg.cpp
+  app/win32/region_frame.cpp
+  app/win32/startup_thread.cpp
+  app/win32/tray_icon.cpp
+  audio/win32/audio_capture.cpp
+  audio/win32/mp3_stream.cpp
+  session/win32/recorder_globals.cpp
+  session/win32/recording_thread.cpp
+  video/win32/capture_video.cpp
+  video/win32/codec_stream.cpp
+  video/win32/compressed_stream.cpp
+  video/win32/d3d_capture.cpp
+  video/win32/ddraw_capture.cpp
+  video/win32/pointer_overlay.cpp
   ${PARVELO_RESOURCES})
 target_compile_options(parvelo PRIVATE ${PARVELO_WARNINGS})
 target_include_directories(parvelo PRIVATE ${CMAKE_SOURCE_DIR}/src ${PARVELO_DEPS}/include)

@@ -34,13 +34,11 @@ std::string FormatElapsed(uint32_t seconds) {
 }
 
 std::string IdleStartCaption() {
-  // "开始"
-  return UnscrambleLetters<'D', 'E', 'B', 'Q', 'G', 'S', 'F', 'R', 'E', 'N', 'A', 'I'>();
+  return Unscrambled<texts::StartCaption>();
 }
 
 std::string IdleStopCaption() {
-  // "停止"
-  return UnscrambleLetters<'D', 'E', 'A', 'X', 'F', 'G', 'A', 'Y', 'H', 'N', 'B', 'Y'>();
+  return Unscrambled<texts::StopCaption>();
 }
 
 void StartRecording(SessionFields& fields, SessionHost& host) {
@@ -81,11 +79,8 @@ void StopRecording(SessionFields& fields, SessionHost& host) {
   fields.startPending = false;
   host.KillDialogTimer(kDeferredStartTimerId);
   if (fields.idleFlag.load() != 0) return;
-  // "正在保存…" stays on the Start button until the file is closed.
-  host.SetButtonCaption(
-      kStartButtonId, UnscrambleLetters<'D', 'D', 'F', 'C', 'C', 'V', 'F', 'P', 'G', 'P', 'H', 'M',
-                                        'B', 'A', 'G', 'Q', 'B', 'B', 'E', 'Q', 'D', 'L', 'C', 'S',
-                                        'B', 'L', 'I', 'K', 'J', 'N'>());
+  // The saving caption stays on the Start button until the file is closed.
+  host.SetButtonCaption(kStartButtonId, Unscrambled<texts::SavingCaption>());
   fields.idleFlag.store(1);
   host.KillDialogTimer(kElapsedTimerId);
   host.ResumeRegionFrame();

@@ -4,6 +4,12 @@
 
 #include <cstdint>
 
+// The SDK's numbers, checked against its names where the SDK is at hand
+// (video/win32/d3d_capture.cpp).
+constexpr uint32_t kDevCapsHwTransformAndLight = 0x10000;   // D3DDEVCAPS_HWTRANSFORMANDLIGHT
+constexpr uint32_t kCreateHardwareVertexProcessing = 0x40;  // D3DCREATE_HARDWARE_VERTEXPROCESSING
+constexpr uint32_t kCreateSoftwareVertexProcessing = 0x20;  // D3DCREATE_SOFTWARE_VERTEXPROCESSING
+
 // D3DCREATE_HARDWARE_VERTEXPROCESSING when the adapter has hardware
 // transform and lighting (D3DDEVCAPS_HWTRANSFORMANDLIGHT), else software.
 uint32_t VertexProcessingFlags(uint32_t deviceCaps);

@@ -41,6 +41,22 @@ FONT_TARGET = "AR PL UMing CN"
 
 WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
+POLL_INTERVAL_S = 0.1
+
+
+def wait_until(condition, timeout, what="the condition"):
+    """Polls `condition()` until it gives a true value, which is returned;
+    fails the test with `what` (a text, or a function of the last value
+    seen) after `timeout` seconds."""
+    deadline = time.time() + timeout
+    while True:
+        seen = condition()
+        if seen:
+            return seen
+        if time.time() > deadline:
+            raise AssertionError("%s: not within %.1f s (last seen %r)"
+                                 % (what(seen) if callable(what) else what, timeout, seen))
+        time.sleep(POLL_INTERVAL_S)
 
 
 def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX, extra_env=None):
@@ -332,15 +348,12 @@ class Parvelo:
 
     def wait_ready(self, timeout=30.0):
         """Waits until dialog initialisation has finished: full title, lists filled."""
-        deadline = time.time() + timeout
-        while True:
+        def initialised():
             state = self.dialog()
-            if state.get("title") == TITLE and state.get("1008.cursel") == "1" and \
-                    state.get("visible") == "1":
-                return state
-            if time.time() > deadline:
-                raise AssertionError("dialog never finished initialising: %r" % state)
-            time.sleep(0.1)
+            done = state.get("title") == TITLE and state.get("1008.cursel") == "1" and \
+                state.get("visible") == "1"
+            return state if done else None
+        return wait_until(initialised, timeout, "dialog finished initialising")
 
     def click(self, control_id):
         code, _ = self.session.probe("click", control_id)
@@ -365,14 +378,13 @@ class Parvelo:
 
     def wait_caption_until(self, control_id, accept, timeout, expected):
         """Polls the caption of `control_id` until `accept(caption)`; returns that caption."""
-        deadline = time.time() + timeout
-        seen = None
-        while time.time() < deadline:
-            seen = self.caption(control_id)
-            if accept(seen):
-                return seen
-            time.sleep(0.05)
-        raise AssertionError("caption of %d stayed %r, expected %s" % (control_id, seen, expected))
+        seen = []
+        def accepted():
+            seen.append(self.caption(control_id))
+            return accept(seen[-1])
+        wait_until(accepted, timeout,
+                   lambda _: "caption of %d stayed %r, expected %s" % (control_id, seen[-1], expected))
+        return seen[-1]
 
     def wait_caption(self, control_id, text, timeout=20.0):
         self.wait_caption_until(control_id, lambda seen: seen == text, timeout, repr(text))
@@ -405,6 +417,12 @@ class Parvelo:
     def exit_code(self, timeout=30):
         return self.proc.wait(timeout)
 
+    def kill(self):
+        """Ends this parvelo.exe at once, as a crash or a power cut would: by
+        the id of the process the harness started for it (its own group)."""
+        os.killpg(self.proc.pid, signal.SIGKILL)
+        self.proc.wait(PROCESS_END_TIMEOUT_S)
+
     def record(self, seconds):
         """Start, wait, Stop, wait until the file is closed; returns the new files."""
         before = os.listdir(self.cwd)
@@ -425,14 +443,8 @@ def screen_pixel(session, x, y):
 
 
 def wait_for_screen_colour(session, point, colour, timeout=30.0, tolerance=8):
-    deadline = time.time() + timeout
-    seen = None
-    while time.time() < deadline:
-        seen = screen_pixel(session, *point)
-        if close_to(seen, colour, tolerance):
-            return
-        time.sleep(0.2)
-    raise AssertionError("screen at %r is %r, expected %r" % (point, seen, colour))
+    wait_until(lambda: close_to(screen_pixel(session, *point), colour, tolerance), timeout,
+               "screen at %r shows %r" % (point, colour))
 
 
 class WineTestCase(unittest.TestCase):

@@ -1,8 +1,8 @@
-// Host tool: prints the scrambled form of a plain UTF-8 text as the
-// letter list that the program's sources hold at the text's point of use.
+// Host tool: prints the scrambled form of a plain UTF-8 text, the letters
+// the compiler writes for a text named in src/text/program_texts.h.
 //
 //   build/native/tools/scramble/scramble "正在保存"
-//   -> UnscrambleLetters<'D', 'K', ...>()
+//   -> DDFCCVFPGPHMBAGQBBEQDLCS
 #include <cstdio>
 #include <string>
 
@@ -15,10 +15,6 @@ int main(int argc, char** argv) {
   }
   std::string scrambled = ScrambleText(argv[1], kTextStartKey);
   if (UnscrambleText(scrambled, kTextStartKey) != argv[1]) return 1;
-  std::string out = "UnscrambleLetters<";
-  for (size_t i = 0; i < scrambled.size(); ++i) {
-    out += (i ? ", '" : "'") + std::string(1, scrambled[i]) + "'";
-  }
-  std::printf("%s>()\n", out.c_str());
+  std::printf("%s\n", scrambled.c_str());
   return 0;
 }

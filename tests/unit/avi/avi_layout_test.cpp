@@ -52,7 +52,7 @@ struct TwoStreams {
   AviStream* audioStream = nullptr;
 };
 
-TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
+TEST(AviLayout, HeadersComeFromTheStreamHeadersAndFormats) {
   const struct {
     uint32_t rate, scale, microsecondsPerFrame;
   } cases[] = {{15, 1, 66667}, {25, 1, 40000}, {30000, 1001, 33367}};
@@ -104,7 +104,7 @@ TEST(avi_layout, HeadersComeFromTheStreamHeadersAndFormats) {
   }
 }
 
-TEST(avi_layout, CallsOutOfOrderAreRefusedAndChangeNothing) {
+TEST(AviLayout, CallsOutOfOrderAreRefusedAndChangeNothing) {
   static const AviStreamInfo kVideo = VideoInfo(kVideoFps);
   const struct {
     const char* what;
@@ -191,7 +191,7 @@ class HeaderRoomIo : public AviFileIo {
   Bytes file = Bytes(kKeptBytes);
 };
 
-TEST(avi_layout, SeventyTwoHoursOfSoundAndPictureKeepExactIndexes) {
+TEST(AviLayout, SeventyTwoHoursOfSoundAndPictureKeepExactIndexes) {
   constexpr int64_t kSeconds = 72 * 3600;
   constexpr int32_t kSoundBytesPerSecond = 16000;  // 128 kbit/s: past 2^31 bytes at 37 h
   constexpr size_t kFrameBytes = 100;
@@ -244,7 +244,7 @@ TEST(avi_layout, SeventyTwoHoursOfSoundAndPictureKeepExactIndexes) {
   }
 }
 
-TEST(avi_layout, Utf8PathsBecomeUtf16) {
+TEST(AviLayout, Utf8PathsBecomeUtf16) {
   const struct {
     const char* utf8;
     std::u16string utf16;  // empty: malformed

@@ -76,7 +76,7 @@ void ExpectPlaysPrefix(const std::string& path, const Recording& recording, size
   if (audioPackets != nullptr) *audioPackets = probe.audioPackets;
 }
 
-TEST(avi_playback, RealPayloadsPlayWithEveryFrameAtItsTime) {
+TEST(AviPlayback, RealPayloadsPlayWithEveryFrameAtItsTime) {
   const struct {
     uint64_t partLimitBytes;
     int frames, dropEvery;
@@ -99,7 +99,7 @@ TEST(avi_playback, RealPayloadsPlayWithEveryFrameAtItsTime) {
   std::remove(path.c_str());
 }
 
-TEST(avi_playback, FileCutAfterAnyByteWrittenPlaysUpToTheLastRefresh) {
+TEST(AviPlayback, FileCutAfterAnyByteWrittenPlaysUpToTheLastRefresh) {
   constexpr int kEvenCuts = 12;
   constexpr size_t kWritesOfOneRefresh = 8;
   auto io = std::make_shared<MemoryIo>();
@@ -130,7 +130,7 @@ TEST(avi_playback, FileCutAfterAnyByteWrittenPlaysUpToTheLastRefresh) {
   std::remove(path.c_str());
 }
 
-TEST(avi_playback, WriterKilledMidRecordingLeavesAPlayableFile) {
+TEST(AviPlayback, WriterKilledMidRecordingLeavesAPlayableFile) {
   constexpr int kFramesBeforeKill = 100;
   constexpr int kMaxFrames = 3000;  // bounds the child should the kill never come
   constexpr int kFramesPerRefresh = kRefreshMs * kVideoFps / 1000 + 1;
@@ -174,7 +174,7 @@ TEST(avi_playback, WriterKilledMidRecordingLeavesAPlayableFile) {
   std::remove(path.c_str());
 }
 
-TEST(avi_playback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
+TEST(AviPlayback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
   const std::string path = TempPath("full.avi");
   // The disk fills up in the first part, in the second, and in the third.
   for (uint64_t capacityBytes : {150 * 1024, 250 * 1024, 340 * 1024}) {

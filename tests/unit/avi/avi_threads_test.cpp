@@ -75,7 +75,7 @@ std::vector<Expected> WriteStream(AviFile* file, bool video, uint32_t seed, Star
   return expected;
 }
 
-TEST(avi_threads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
+TEST(AviThreads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
   const struct {
     uint32_t seed;
     uint64_t partLimitBytes;
@@ -212,7 +212,7 @@ AviStream* NewStream(AviFile* file, bool video) {
   return stream;
 }
 
-TEST(avi_threads, WritersGoOnWhileTheDiskSyncs) {
+TEST(AviThreads, WritersGoOnWhileTheDiskSyncs) {
   constexpr int kChunks = 40;
   constexpr int64_t kPastRefreshMs = 10 * kAviDefaultHeaderRefreshMs;
   auto io = std::make_shared<HeldSyncIo>();
@@ -252,7 +252,7 @@ TEST(avi_threads, WritersGoOnWhileTheDiskSyncs) {
   EXPECT_EQ(index[1].size(), size_t{kChunks});
 }
 
-TEST(avi_threads, AnAbandonedSoundStreamTouchesNoLaterFile) {
+TEST(AviThreads, AnAbandonedSoundStreamTouchesNoLaterFile) {
   constexpr int32_t kSoundBytes = 418;
   const Bytes sound(kSoundBytes, 5);
   const AviStreamInfo audioInfo = Mp3Info();

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 
 namespace parvelo::codec {
 namespace {
@@ -17,7 +20,7 @@ uint32_t U32At(const StateBlock& block, size_t offset) {
   return value;
 }
 
-TEST(codec_state, DefaultBlockLayout) {
+TEST(CodecState, DefaultBlockLayout) {
   StateBlock block = SerializeState(CodecConfig());
   EXPECT_GT(block.size(), 605u);
   EXPECT_EQ(std::memcmp(block.data(), "X264", 4), 0);
@@ -50,7 +53,7 @@ CodecConfig Unusual() {
   return config;
 }
 
-TEST(codec_state, EveryFieldRoundTrips) {
+TEST(CodecState, EveryFieldRoundTrips) {
   CodecConfig original = Unusual();
   StateBlock block = SerializeState(original);
   CodecConfig parsed;
@@ -62,10 +65,25 @@ TEST(codec_state, EveryFieldRoundTrips) {
   EXPECT_EQ(std::memcmp(block.data() + 608, "C:\\logs\\x264vfw.log", 20), 0);
 }
 
-TEST(codec_state, TheRecordersTwoBytesSwitchZeroLatencyOnAndTheLogOff) {
+// The recorder treats the codec as an outside DLL and keeps its own copy
+// of the two bytes it sets (src/video/win32/codec_stream.cpp); read them
+// from there, as the recorder has them.
+size_t RecorderConstant(const std::string& name) {
+  std::ifstream source(PARVELO_SOURCE_DIR "/src/video/win32/codec_stream.cpp");
+  std::string text((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
+  size_t at = text.find(" " + name + " = ");
+  EXPECT_NE(at, std::string::npos) << name;
+  return at == std::string::npos ? 0 : std::stoul(text.substr(at + name.size() + 4));
+}
+
+TEST(CodecState, TheRecordersTwoBytesSwitchZeroLatencyOnAndTheLogOff) {
+  EXPECT_EQ(RecorderConstant("kStateZeroLatencyOffset"), state_offset::kZeroLatency);
+  EXPECT_EQ(RecorderConstant("kStateStatsFileOffset"), state_offset::kWriteLog);
   StateBlock block = SerializeState(Unusual());
-  block[28] = 1;
-  block[604] = 0;
+  block[RecorderConstant("kStateZeroLatencyOffset")] =
+      static_cast<uint8_t>(RecorderConstant("kStateZeroLatencyOn"));
+  block[RecorderConstant("kStateStatsFileOffset")] =
+      static_cast<uint8_t>(RecorderConstant("kStateStatsFileOff"));
   CodecConfig parsed;
   ASSERT_EQ(ParseState(block.data(), block.size(), &parsed), StateVerdict::kAccepted);
   EXPECT_TRUE(parsed.zero_latency);
@@ -76,7 +94,7 @@ TEST(codec_state, TheRecordersTwoBytesSwitchZeroLatencyOnAndTheLogOff) {
   EXPECT_TRUE(parsed == expected);
 }
 
-TEST(codec_state, ReservedBytesAreIgnoredAndWrittenAsZero) {
+TEST(CodecState, ReservedBytesAreIgnoredAndWrittenAsZero) {
   StateBlock block = SerializeState(Unusual());
   for (size_t offset : {31u, 40u, 580u, 605u, 900u, 1023u}) block[offset] = 0x77;
   CodecConfig parsed;
@@ -85,7 +103,7 @@ TEST(codec_state, ReservedBytesAreIgnoredAndWrittenAsZero) {
   EXPECT_EQ(again, SerializeState(Unusual()));
 }
 
-TEST(codec_state, RejectsBrokenBlocks) {
+TEST(CodecState, RejectsBrokenBlocks) {
   struct Case {
     const char* name;
     std::function<void(StateBlock&)> damage;
@@ -121,7 +139,7 @@ TEST(codec_state, RejectsBrokenBlocks) {
   }
 }
 
-TEST(codec_state, RejectsWrongSizes) {
+TEST(CodecState, RejectsWrongSizes) {
   StateBlock block = SerializeState(CodecConfig());
   CodecConfig config;
   for (size_t size : {0u, 605u, 1023u, 1025u}) {
@@ -129,7 +147,7 @@ TEST(codec_state, RejectsWrongSizes) {
   }
 }
 
-TEST(codec_state, LongestTextsFitWithTheirTerminator) {
+TEST(CodecState, LongestTextsFitWithTheirTerminator) {
   CodecConfig config;
   config.extra_options.assign(kExtraOptionsBytes - 1, 'o');
   config.log_path.assign(kLogPathBytes - 1, 'p');

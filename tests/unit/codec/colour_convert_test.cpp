@@ -112,7 +112,7 @@ int ToleranceFor(const Rgb& c) {
   return c.r == c.g && c.g == c.b ? 0 : 1;
 }
 
-TEST(codec_colour, KnownColoursGiveKnownYuvWithEveryKernel) {
+TEST(CodecColour, KnownColoursGiveKnownYuvWithEveryKernel) {
   for (ConversionKernel kernel : {ConversionKernel::kPortable, FastestKernel()}) {
     for (const KnownColour& known : kKnownColours) {
       SCOPED_TRACE(known.name);
@@ -154,7 +154,7 @@ constexpr LayoutCase kLayouts[] = {
     {"24-bit wide", 68, 4, 24, true},      {"32-bit wide", 68, 4, 32, false},
 };
 
-TEST(codec_colour, OrientationAndChannelOrderHoldInEveryLayout) {
+TEST(CodecColour, OrientationAndChannelOrderHoldInEveryLayout) {
   const ColourSpace space{ColourMatrix::kBt601, false};
   const Yuv red = {81, 90, 240}, green = {145, 54, 34}, blue = {41, 240, 110},
             white = {235, 128, 128};
@@ -181,7 +181,7 @@ TEST(codec_colour, OrientationAndChannelOrderHoldInEveryLayout) {
   }
 }
 
-TEST(codec_colour, ChromaIsTheMeanOfEachTwoByTwoBlock) {
+TEST(CodecColour, ChromaIsTheMeanOfEachTwoByTwoBlock) {
   // Left block: two red and two blue pixels; right block: all grey.
   Dib dib(4, 2, 32, false, [](int x, int y) {
     if (x >= 2) return kGrey;
@@ -196,7 +196,7 @@ TEST(codec_colour, ChromaIsTheMeanOfEachTwoByTwoBlock) {
   EXPECT_EQ(out.v[1], 128);
 }
 
-TEST(codec_colour, Sse2KernelMatchesPortableKernelByteForByte) {
+TEST(CodecColour, Sse2KernelMatchesPortableKernelByteForByte) {
   if (FastestKernel() != ConversionKernel::kSse2) GTEST_SKIP() << "no SSE2 on this processor";
   std::mt19937 random(20240601);
   const ColourSpace spaces[] = {{ColourMatrix::kBt601, false},
@@ -221,7 +221,7 @@ TEST(codec_colour, Sse2KernelMatchesPortableKernelByteForByte) {
   }
 }
 
-TEST(codec_colour, MatrixFollowsTheChoiceOrTheFrameSize) {
+TEST(CodecColour, MatrixFollowsTheChoiceOrTheFrameSize) {
   struct Case {
     ColourMatrixChoice choice;
     int width, height;
@@ -242,7 +242,7 @@ TEST(codec_colour, MatrixFollowsTheChoiceOrTheFrameSize) {
   }
 }
 
-TEST(codec_colour, ColourDescriptionNamesTheMatrixAndRangeUsed) {
+TEST(CodecColour, ColourDescriptionNamesTheMatrixAndRangeUsed) {
   struct Case {
     ColourSpace space;
     int matrix;

@@ -10,7 +10,7 @@
 namespace parvelo::codec {
 namespace {
 
-TEST(codec_settings, OptionListsSplitIntoNamesAndValues) {
+TEST(CodecSettings, OptionListsSplitIntoNamesAndValues) {
   struct Case {
     const char* text;
     bool ok;
@@ -45,7 +45,7 @@ InputLayout Layout(int width, int height) {
   return layout;
 }
 
-TEST(codec_settings, CallerHintsOverrideTheStoredDefaults) {
+TEST(CodecSettings, CallerHintsOverrideTheStoredDefaults) {
   CodecConfig config;
   config.key_frame_interval_frames = 250;
   CallerHints hints;
@@ -59,7 +59,7 @@ TEST(codec_settings, CallerHintsOverrideTheStoredDefaults) {
   EXPECT_FLOAT_EQ(settings.crf, CrfForQuality(7500));
 }
 
-TEST(codec_settings, WithoutHintsTheStoredDefaultsApply) {
+TEST(CodecSettings, WithoutHintsTheStoredDefaultsApply) {
   CodecConfig config;
   config.key_frame_interval_frames = 123;
   CallerHints missing_scale;
@@ -73,7 +73,7 @@ TEST(codec_settings, WithoutHintsTheStoredDefaultsApply) {
   }
 }
 
-TEST(codec_settings, ConfigurationCarriesThrough) {
+TEST(CodecSettings, ConfigurationCarriesThrough) {
   CodecConfig config;
   config.preset = 2;
   config.threads = 3;

@@ -16,7 +16,7 @@ BitmapHeader Rgb(int32_t width, int32_t height, uint16_t bits) {
   return header;
 }
 
-TEST(codec_format, AcceptsOnlyEvenSizedUncompressed24And32BitRgb) {
+TEST(CodecFormat, AcceptsOnlyEvenSizedUncompressed24And32BitRgb) {
   struct Case {
     const char* name;
     BitmapHeader header;
@@ -66,7 +66,7 @@ TEST(codec_format, AcceptsOnlyEvenSizedUncompressed24And32BitRgb) {
   }
 }
 
-TEST(codec_format, LayoutDescribesDibRows) {
+TEST(CodecFormat, LayoutDescribesDibRows) {
   struct Case {
     BitmapHeader header;
     size_t stride;
@@ -88,7 +88,7 @@ TEST(codec_format, LayoutDescribesDibRows) {
   }
 }
 
-TEST(codec_format, OutputIsH264OfTheSameSizeWithAWorstCaseImageSize) {
+TEST(CodecFormat, OutputIsH264OfTheSameSizeWithAWorstCaseImageSize) {
   InputLayout layout;
   ASSERT_EQ(CheckInputFormat(Rgb(1366, -768, 32), &layout), FormatVerdict::kAccepted);
   BitmapHeader out = OutputFormatFor(layout);
@@ -103,7 +103,7 @@ TEST(codec_format, OutputIsH264OfTheSameSizeWithAWorstCaseImageSize) {
   EXPECT_TRUE(IsOutputFormatFor(layout, out));
 }
 
-TEST(codec_format, OutputFormatMustMatchSizeAndCompression) {
+TEST(CodecFormat, OutputFormatMustMatchSizeAndCompression) {
   InputLayout layout;
   ASSERT_EQ(CheckInputFormat(Rgb(640, 480, 24), &layout), FormatVerdict::kAccepted);
   BitmapHeader good = OutputFormatFor(layout);

@@ -35,7 +35,7 @@ std::vector<Call> Asking(std::vector<Call> calls, std::initializer_list<size_t> 
   return calls;
 }
 
-TEST(codec_key_frames, DecisionsFollowRequestsIntervalAndFrameNumbers) {
+TEST(CodecKeyFrames, DecisionsFollowRequestsIntervalAndFrameNumbers) {
   const Case cases[] = {
       {"first frame and every fifth", 5, Numbered(0, 12), "K....K....K.", {}},
       {"first frame even when numbering starts late", 5, Numbered(7, 6), "K....K", {}},

@@ -8,7 +8,7 @@
 namespace parvelo::codec {
 namespace {
 
-TEST(codec_quality, AnchorsAndInterpolation) {
+TEST(CodecQuality, AnchorsAndInterpolation) {
   struct Case {
     uint32_t quality;
     float crf;
@@ -22,7 +22,7 @@ TEST(codec_quality, AnchorsAndInterpolation) {
   }
 }
 
-TEST(codec_quality, HigherQualityNeverMeansCoarserQuantising) {
+TEST(CodecQuality, HigherQualityNeverMeansCoarserQuantising) {
   float previous = CrfForQuality(0);
   for (uint32_t quality = 1; quality <= kQualityMax; ++quality) {
     float crf = CrfForQuality(quality);
@@ -31,7 +31,7 @@ TEST(codec_quality, HigherQualityNeverMeansCoarserQuantising) {
   }
 }
 
-TEST(codec_quality, DefaultQualityTakesTheFallback) {
+TEST(CodecQuality, DefaultQualityTakesTheFallback) {
   EXPECT_EQ(ResolveQuality(kQualityDefault, 7500), 7500u);
   EXPECT_EQ(ResolveQuality(3000, 7500), 3000u);
   EXPECT_EQ(ResolveQuality(0, 7500), 0u);

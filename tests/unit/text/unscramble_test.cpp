@@ -5,67 +5,54 @@
 
 namespace {
 
-TEST(UnscrambleText, EdgeCasesOfTheLetterForm) {
+// Worked by hand from the rule: byte = (26 * a + b + 37) mod 256, shown as
+// byte ^ (key >> 8), then key = ((byte + key) * 0x6D2B + 0x3A91) mod 65536.
+// "BC" is 1 * 26 + 2 = 28; from key 0 the next key is 28 * 0x6D2B + 0x3A91
+// = 0x2B45; from key 0x12FF it is 0x131B * 0x6D2B + 0x3A91 = 0xEF1A.
+TEST(UnscrambleText, GivesTheBytesWorkedByHand) {
   struct Case {
-    const char* scrambled;
-    const char* sameAs;
+    std::string scrambled;
+    uint16_t startKey;
+    std::string plain;
   } cases[] = {
-      {"", ""},                   // empty gives empty
-      {"Q", ""},                  // a lone letter has no partner
-      {"ABCDE", "ABCD"},          // an odd last letter is ignored
-      {"KDXAQ", "KDXA"},          //
-      {"\xff\x01Z", "\xff\x01"},  // any bytes run through the same arithmetic
+      {"", kTextStartKey, ""},            // empty gives empty
+      {"Q", kTextStartKey, ""},           // a lone letter has no partner
+      {"BCAA", 0x0000, "\x1C\x2B"},       // the second byte's key follows the first pair
+      {"BCAAZ", 0x0000, "\x1C\x2B"},      // an odd last letter is ignored
+      {"BCAA", 0x12FF, "\x0E\xEF"},       // the first byte sees only the key's high byte
+      {"JW", 0x0000, std::string(1, 0)},  // 9 * 26 + 22 = 256 wraps to 0 ...
+      {"AA", 0x0000, std::string(1, 0)},  // ... the same byte as "AA"
+      {"\xFF\x01", 0x0000, "\x0C"},       // any bytes: 26 * 255 + 1 + 37 = 6668 = 0x0C mod 256
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(UnscrambleText(c.scrambled, kTextStartKey), UnscrambleText(c.sameAs, kTextStartKey))
-        << c.scrambled;
-  }
-  EXPECT_EQ(UnscrambleText("Q", kTextStartKey), "");
-  EXPECT_EQ(UnscrambleText("ABCDE", kTextStartKey).size(), 2u);
-}
-
-TEST(UnscrambleText, FirstByteIsThePairInBase26XorTheKeyHighByte) {
-  // "BC" is 1 * 26 + 2 = 28; the first output byte only sees the high byte
-  // of the start key.
-  for (uint16_t key : {0x0000, 0x00FF, 0x1200, 0x12FF, 0xFFFF}) {
-    std::string plain = UnscrambleText("BCAA", key);
-    ASSERT_EQ(plain.size(), 2u);
-    EXPECT_EQ(static_cast<unsigned char>(plain[0]), 28u ^ (key >> 8)) << key;
-  }
-  // Pairs past 255 wrap: "JW" is 9 * 26 + 22 = 256 -> 0, the same byte as "AA".
-  EXPECT_EQ(UnscrambleText("JW", 0)[0], UnscrambleText("AA", 0)[0]);
-  // The same key and text always give the same result; another key differs.
-  EXPECT_EQ(UnscrambleText("HELLOTHERE", 0x4242), UnscrambleText("HELLOTHERE", 0x4242));
-  EXPECT_NE(UnscrambleText("HELLOTHERE", 0x4242), UnscrambleText("HELLOTHERE", 0x4343));
-}
-
-TEST(UnscrambleText, RollingKeyFollowsThePreXorByte) {
-  // Hand-computed with the program's multiplier and increment: the second
-  // byte's key comes from the first pair's value before the XOR.
-  const uint16_t start = 0x0100;
-  const uint8_t first = 28;  // "BC"
-  const uint16_t next =
-      static_cast<uint16_t>((first + start) * kScrambleMultiplier + kScrambleIncrement);
-  std::string plain = UnscrambleText("BCBC", start);
-  EXPECT_EQ(static_cast<unsigned char>(plain[0]), first ^ 0x01);
-  EXPECT_EQ(static_cast<unsigned char>(plain[1]), first ^ (next >> 8));
-}
-
-TEST(UnscrambleText, ScrambleRoundTripsEveryByteValue) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-  for (const std::string& plain : {std::string("正在保存…"), std::string("x264vfw.dll"), all}) {
-    std::string scrambled = ScrambleText(plain, kTextStartKey);
-    ASSERT_EQ(scrambled.size(), plain.size() * 2);
-    for (char c : scrambled) EXPECT_TRUE(c >= 'A' && c <= 'Z');
-    EXPECT_EQ(UnscrambleText(scrambled, kTextStartKey), plain);
+    EXPECT_EQ(UnscrambleText(c.scrambled, c.startKey), c.plain) << c.scrambled;
   }
 }
 
-TEST(UnscrambleLetters, GivesThePlainTextOfALetterList) {
-  // "开始" as the program holds it.
-  EXPECT_EQ((UnscrambleLetters<'D', 'E', 'B', 'Q', 'G', 'S', 'F', 'R', 'E', 'N', 'A', 'I'>()),
-            "开始");
+// The program's texts both ways, letters worked by hand with the program's
+// start key 0xB7E5.
+TEST(ScrambleText, ProgramTextsBothWays) {
+  struct Case {
+    const char* letters;
+    const char* plain;
+  } cases[] = {
+      {"DEBQGSFRENAI", "开始"},
+      {"HZIGAFAUEEFJASGRBYBWAE", "x264vfw.dll"},
+      {"JOBR", "OK"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UnscrambleText(c.letters, kTextStartKey), c.plain) << c.letters;
+    EXPECT_EQ(ScrambleText(c.plain, kTextStartKey), c.letters) << c.plain;
+  }
+  std::string everyByte;
+  for (int b = 0; b < 256; ++b) everyByte.push_back(static_cast<char>(b));
+  std::string scrambled = ScrambleText(everyByte, kTextStartKey);
+  EXPECT_EQ(scrambled.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos);
+  EXPECT_EQ(UnscrambleText(scrambled, kTextStartKey), everyByte);
+  static_assert(kScrambledLetters<texts::StartCaption>[0] == 'D' &&
+                    kScrambledLetters<texts::StartCaption>[11] == 'I',
+                "the compiler scrambles a named text as by hand");
+  EXPECT_EQ(Unscrambled<texts::StartCaption>(), "开始");
 }
 
 }  // namespace

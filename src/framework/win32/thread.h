@@ -3,7 +3,7 @@
 // may keep it to learn when the thread has ended.
 #pragma once
 
-#include "framework/scoped_win.h"
+#include "framework/win32/scoped_win.h"
 
 using ThreadProc = unsigned(__stdcall*)(void* param);
 

@@ -12,13 +12,25 @@
 #include <cstdint>
 
 #include "audio/mp3_format.h"
-#include "avi/avi_writer.h"
 #include "session/session_fields.h"
 #include "video/video_formats.h"
 
+class AviFile;
+class AviStream;
 struct lame_global_struct;
 struct IDirect3DDevice9;
 struct IDirect3DSurface9;
+
+// Names the user-interface side and the capture side both use.
+// The codec library, beside the program in the current directory.
+constexpr char kCodecLibrary[] = "x264vfw.dll";
+// The region frame's window class and title: the frame is found by both.
+constexpr char kRegionFrameClassName[] = "selectrecwd";
+// IDC_ARROW as a number, for LoadCursorA and LoadCursorW alike.
+constexpr WORD kStandardArrowId = 32512;
+// sizeof(DDSURFACEDESC), the dwSize every DirectDraw surface description carries.
+constexpr DWORD kSurfaceDescBytes = 108;
+static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
 
 // The microphone's buffers: zero-initialised storage of their own, so they
 // take no room in the program file.
@@ -92,6 +104,9 @@ void ReportWriteFailure(int aviResult);
 void RemoveTrayIconBeforeExit();
 
 extern RecorderGlobals g_recorder;
+
+// The region frame if it is on the screen, else nullptr.
+HWND FindRegionFrame();
 
 // One recording session, from fixing the capture rectangle to closing the
 // file and putting the idle captions back. Started by StartRecording.

@@ -1,16 +1,15 @@
-#include "video/codec_stream.h"
+#include "video/win32/codec_stream.h"
 
 #include <windows.h>
 #include <vfw.h>
 
 #include <vector>
 
-#include "avi/compressed_stream_win32.h"
-#include "session/recorder_globals.h"
+#include "video/win32/compressed_stream.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 
-constexpr char kCodecLibrary[] = "x264vfw.dll";
 constexpr char kDriverProcName[] = "DriverProc";
 constexpr DWORD kCodecQuality = 7500;
 // The two bytes of the compressor's state the recorder sets: offset 28 to

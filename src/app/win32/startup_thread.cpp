@@ -3,7 +3,7 @@
 // timer.
 #include <windows.h>
 
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 
 unsigned __stdcall StartupThread(void*) {
   g_recorder.ddrawLibraryName = "ddraw.dll";

@@ -1,9 +1,10 @@
-#include "app/region_frame.h"
+#include "app/win32/region_frame.h"
 
 #include "app/frame_tracking.h"
-#include "framework/message_box.h"
-#include "framework/scoped_win.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/scoped_win.h"
 #include "session/capture_rect.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 
@@ -62,10 +63,9 @@ void TrackFrameDrag(HWND frame) {
   }
 }
 
-// System pointer ids: IDC_SIZEWE, IDC_SIZENS, IDC_ARROW.
+// System pointer ids: IDC_SIZEWE, IDC_SIZENS.
 constexpr WORD kCursorSizeWestEast = 32644;
 constexpr WORD kCursorSizeNorthSouth = 32645;
-constexpr WORD kCursorArrow = 32512;
 
 WORD CursorForEdge(FrameEdge edge) {
   switch (edge) {
@@ -78,7 +78,7 @@ WORD CursorForEdge(FrameEdge edge) {
     case FrameEdge::kNone:
       break;
   }
-  return kCursorArrow;
+  return kStandardArrowId;
 }
 
 // The low four bits of a system command are the system's own.
@@ -119,7 +119,7 @@ bool RegisterFrameClass(HINSTANCE instance) {
   frameClass.style = CS_HREDRAW | CS_VREDRAW;
   frameClass.lpfnWndProc = RegionFrameProc;
   frameClass.hInstance = instance;
-  frameClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(kCursorArrow));
+  frameClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(kStandardArrowId));
   // The class keeps the brush for the life of the process.
   frameClass.hbrBackground = CreateSolidBrush(kFrameColour);
   frameClass.lpszClassName = kRegionFrameClassName;
@@ -131,10 +131,6 @@ bool RegisterFrameClass(HINSTANCE instance) {
 }
 
 }  // namespace
-
-HWND FindRegionFrame() {
-  return FindWindowA(kRegionFrameClassName, kRegionFrameClassName);
-}
 
 void CreateRegionFrame() {
   HINSTANCE instance = GetModuleHandleA(nullptr);

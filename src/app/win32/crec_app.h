@@ -2,7 +2,7 @@
 // main dialog; the process ends when the dialog ends.
 #pragma once
 
-#include "framework/app.h"
+#include "framework/win32/app.h"
 
 class CrecApp : public CAppBase {
  public:

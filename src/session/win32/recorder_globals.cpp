@@ -1,4 +1,6 @@
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
+
+#include "avi/avi_writer.h"
 
 #include "avi/compressed_stream_win32.h"
 
@@ -18,4 +20,8 @@ void ReportWriteFailure(int aviResult) {
 void RemoveTrayIconBeforeExit() {
   SendMessageW(g_recorder.mainWindow, WM_RECORDING_NOTICE,
                static_cast<WPARAM>(RecordingNotice::kEndingProcess), 0);
+}
+
+HWND FindRegionFrame() {
+  return FindWindowA(kRegionFrameClassName, kRegionFrameClassName);
 }

@@ -1,10 +1,10 @@
-#include "avi/compressed_stream_win32.h"
+#include "video/win32/compressed_stream.h"
 
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#include "avi/key_frame_schedule.h"
+#include "video/key_frame_schedule.h"
 
 namespace {
 

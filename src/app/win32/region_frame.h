@@ -5,9 +5,7 @@
 
 #include <windows.h>
 
-constexpr char kRegionFrameClassName[] = "selectrecwd";
 constexpr UINT_PTR kFrameTrackTimerId = 1;
 constexpr UINT kFrameTrackTimerMs = 10;
 
-HWND FindRegionFrame();
 void CreateRegionFrame();

@@ -4,16 +4,14 @@
 #include <windows.h>
 #include <ddraw.h>
 
-#include "session/recorder_globals.h"
-#include "video/capture_backend.h"
+#include "session/win32/recorder_globals.h"
 #include "video/device_recovery.h"
-#include "video/pointer_overlay.h"
+#include "video/win32/capture_backend.h"
+#include "video/win32/pointer_overlay.h"
 
 namespace {
 
 using DirectDrawCreateProc = HRESULT(WINAPI*)(GUID* driver, IDirectDraw** ddraw, IUnknown* outer);
-constexpr DWORD kSurfaceDescBytes = 108;
-static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
 static_assert(static_cast<uint32_t>(DDERR_SURFACELOST) == kDdErrSurfaceLost, "DDERR_SURFACELOST");
 static_assert(static_cast<uint32_t>(DDERR_WRONGMODE) == kDdErrWrongMode, "DDERR_WRONGMODE");
 

@@ -1,9 +1,9 @@
-#include "app/crec_app.h"
+#include "app/win32/crec_app.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/crec_dlg.h"
+#include "app/win32/crec_dlg.h"
 
 CrecApp theApp;
 

@@ -1,6 +1,6 @@
-#include "framework/dialog.h"
+#include "framework/win32/dialog.h"
 
-#include "framework/app.h"
+#include "framework/win32/app.h"
 
 namespace {
 

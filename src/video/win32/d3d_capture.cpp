@@ -4,12 +4,12 @@
 #include <windows.h>
 #include <d3d9.h>
 
-#include "framework/scoped_win.h"
-#include "session/recorder_globals.h"
-#include "video/capture_backend.h"
+#include "framework/win32/scoped_win.h"
+#include "session/win32/recorder_globals.h"
+#include "video/win32/capture_backend.h"
 #include "video/d3d_choices.h"
 #include "video/device_recovery.h"
-#include "video/pointer_overlay.h"
+#include "video/win32/pointer_overlay.h"
 
 namespace {
 
@@ -25,6 +25,17 @@ static_assert(static_cast<uint32_t>(D3D_OK) == kD3dOk, "D3D_OK");
 static_assert(static_cast<uint32_t>(D3DERR_DEVICELOST) == kD3dErrDeviceLost, "D3DERR_DEVICELOST");
 static_assert(static_cast<uint32_t>(D3DERR_DEVICENOTRESET) == kD3dErrDeviceNotReset,
               "D3DERR_DEVICENOTRESET");
+
+static_assert(kD3dSdkVersion == D3D_SDK_VERSION, "SDK version");
+static_assert(kReadOnlyLockFlags ==
+                  (D3DLOCK_READONLY | D3DLOCK_NOSYSLOCK | D3DLOCK_NO_DIRTY_UPDATE),
+              "lock flags");
+static_assert(kDevCapsHwTransformAndLight == D3DDEVCAPS_HWTRANSFORMANDLIGHT &&
+                  kCreateHardwareVertexProcessing == D3DCREATE_HARDWARE_VERTEXPROCESSING &&
+                  kCreateSoftwareVertexProcessing == D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+              "vertex processing choice");
+static_assert(kD3dFormatD24S8 == D3DFMT_D24S8 && kD3dFormatD16 == D3DFMT_D16,
+              "depth-stencil formats");
 
 // The screen size of the display mode, in surface pixels.
 PixelRect screenBounds = {};

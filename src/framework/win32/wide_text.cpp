@@ -1,4 +1,4 @@
-#include "framework/wide_text.h"
+#include "framework/win32/wide_text.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
-#include "audio/mp3_stream.h"
+#include "audio/win32/mp3_stream.h"
 
 #include <windows.h>
 
 #include <lame/lame.h>
 
 #include "avi/session_stream.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "avi/key_frame_schedule.h"
+#include "video/key_frame_schedule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "avi/key_frame_schedule.h"
+#include "video/key_frame_schedule.h"
 
 bool KeyFrameDue(int64_t position, std::optional<int64_t> lastKeyPosition, uint32_t interval) {
   if (!lastKeyPosition) return true;

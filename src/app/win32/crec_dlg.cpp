@@ -1,4 +1,4 @@
-#include "app/crec_dlg.h"
+#include "app/win32/crec_dlg.h"
 
 #include <io.h>
 #include <mmsystem.h>
@@ -7,14 +7,14 @@
 #include <string>
 
 #include "app/hotkey_map.h"
-#include "app/region_frame.h"
-#include "app/tray_icon.h"
-#include "framework/app.h"
-#include "framework/message_box.h"
-#include "framework/thread.h"
-#include "framework/wide_text.h"
+#include "app/win32/region_frame.h"
+#include "app/win32/tray_icon.h"
+#include "framework/win32/app.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/thread.h"
+#include "framework/win32/wide_text.h"
 #include "res/resource.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
 
 unsigned __stdcall StartupThread(void* param);
@@ -23,7 +23,6 @@ namespace {
 
 constexpr char kTitleSuffix[] = "v2.0";
 constexpr int kTitleBufferChars = 100;
-constexpr char kCodecLibrary[] = "x264vfw.dll";
 constexpr int kExistenceMode = 0;
 constexpr int kExitAlreadyRunning = 1;
 constexpr int kExitCodecMissing = 1;
@@ -55,13 +54,7 @@ void RegisterHotkeyFromLists(HWND dialog, const char* atomName, int modifierList
   if (!choice) return;
   if (!RegisterHotKey(dialog, id, choice->modifiers, choice->virtualKey)) {
     SelectListEntry(dialog, keyList, 0);
-    MessageBoxOk(/* 热键注册失败：该组合键已被占用 */ UnscrambleLetters<
-                 'D', 'C', 'C', 'L', 'E', 'N', 'C', 'P', 'H', 'Q', 'J', 'F', 'C', 'E', 'F', 'O',
-                 'J', 'K', 'E', 'E', 'A', 'L', 'D', 'P', 'D', 'K', 'A', 'U', 'J', 'H', 'F', 'N',
-                 'J', 'B', 'E', 'H', 'F', 'D', 'B', 'G', 'J', 'A', 'G', 'X', 'G', 'S', 'E', 'S',
-                 'J', 'N', 'E', 'R', 'C', 'W', 'J', 'V', 'F', 'N', 'G', 'I', 'J', 'I', 'H', 'D',
-                 'D', 'Z', 'E', 'A', 'A', 'F', 'I', 'Y', 'E', 'F', 'A', 'T', 'I', 'Q', 'F', 'W',
-                 'H', 'Y', 'C', 'D', 'G', 'D', 'I', 'G', 'C', 'J'>());
+    MessageBoxOk(Unscrambled<texts::HotkeyTaken>());
   }
 }
 
@@ -124,12 +117,7 @@ BOOL CrecDlg::OnInitDialog() {
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   if (_access(kCodecLibrary, kExistenceMode) != 0) {
-    MessageBoxOk(/* 当前目录下找不到 x264vfw.dll */ UnscrambleLetters<
-                 'D', 'E', 'B', 'R', 'A', 'I', 'G', 'Y', 'D', 'A', 'F', 'Y', 'C', 'U', 'I', 'U',
-                 'D', 'V', 'C', 'A', 'B', 'R', 'C', 'E', 'J', 'I', 'D', 'E', 'G', 'X', 'J', 'Q',
-                 'F', 'G', 'G', 'B', 'E', 'C', 'C', 'Z', 'H', 'O', 'C', 'A', 'A', 'A', 'A', 'T',
-                 'A', 'U', 'I', 'T', 'F', 'J', 'B', 'O', 'C', 'K', 'I', 'V', 'F', 'O', 'D', 'V',
-                 'G', 'V', 'J', 'Q', 'J', 'V', 'A', 'M'>());
+    MessageBoxOk(Unscrambled<texts::CodecLibraryMissing>());
     std::exit(kExitCodecMissing);
   }
 
@@ -150,7 +138,7 @@ BOOL CrecDlg::OnInitDialog() {
 
 void CrecDlg::FillLists() {
   HWND dialog = Window();
-  std::wstring none = Widen(/* 无 */ UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F'>());
+  std::wstring none = Widen(Unscrambled<texts::NoModifierEntry>());
   for (int list : {IDC_START_MODIFIER, IDC_STOP_MODIFIER}) {
     InsertListEntry(dialog, list, 0, none);
     for (int i = 1; i < kModifierEntries; ++i)
@@ -167,12 +155,9 @@ void CrecDlg::FillLists() {
   SelectListEntry(dialog, IDC_STOP_MODIFIER, kDefaultStopModifier);
   SelectListEntry(dialog, IDC_STOP_KEY, kDefaultStopKey);
 
-  InsertListEntry(dialog, IDC_FRAME_RATE, 0,
-                  Widen(/* 低 */ UnscrambleLetters<'D', 'F', 'H', 'I', 'E', 'W'>()));
-  InsertListEntry(dialog, IDC_FRAME_RATE, 1,
-                  Widen(/* 中 */ UnscrambleLetters<'D', 'F', 'H', 'F', 'A', 'F'>()));
-  InsertListEntry(dialog, IDC_FRAME_RATE, 2,
-                  Widen(/* 高 */ UnscrambleLetters<'D', 'Q', 'B', 'F', 'G', 'I'>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 0, Widen(Unscrambled<texts::LowRateEntry>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 1, Widen(Unscrambled<texts::MediumRateEntry>()));
+  InsertListEntry(dialog, IDC_FRAME_RATE, 2, Widen(Unscrambled<texts::HighRateEntry>()));
   SelectListEntry(dialog, IDC_FRAME_RATE, kDefaultFrameRateEntry);
 }
 
@@ -216,49 +201,15 @@ MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
       // The writer has stopped and kept what is on disk: end the session
       // as Stop does, then say why.
       StopRecording();
-      MessageBoxOk(
-          static_cast<RecordingNotice>(notice) == RecordingNotice::kWriteFailed
-              // "录像文件写入失败（磁盘已满？），录制已停止"
-              ? UnscrambleLetters<
-                    'D', 'E', 'B', 'R', 'A', 'O', 'A', 'F', 'F', 'D', 'C', 'A', 'J', 'E', 'A', 'W',
-                    'J', 'U', 'F', 'G', 'J', 'A', 'C', 'N', 'G', 'D', 'D', 'X', 'I', 'L', 'D', 'W',
-                    'E', 'T', 'C', 'O', 'B', 'N', 'F', 'S', 'C', 'U', 'B', 'W', 'C', 'O', 'B', 'V',
-                    'H', 'O', 'I', 'J', 'F', 'K', 'H', 'R', 'C', 'H', 'B', 'I', 'H', 'U', 'H', 'Q',
-                    'C', 'I', 'G', 'K', 'B', 'U', 'D', 'D', 'A', 'Z', 'I', 'Z', 'I', 'Z', 'H', 'P',
-                    'B', 'U', 'C', 'R', 'A', 'N', 'G', 'L', 'B', 'E', 'C', 'B', 'I', 'S', 'H', 'P',
-                    'I', 'P', 'C', 'I', 'G', 'P', 'F', 'P', 'I', 'J', 'J', 'T', 'G', 'I', 'H', 'B',
-                    'C', 'A', 'I', 'B', 'B', 'G', 'I', 'C', 'I', 'F', 'C', 'F', 'I', 'P'>()
-              // "视频编码器出错，录制已停止"
-              : UnscrambleLetters<
-                    'D', 'R', 'F', 'E', 'C', 'X', 'A', 'O', 'G', 'T', 'J', 'C', 'C', 'Z', 'I', 'L',
-                    'D', 'H', 'G', 'E', 'E', 'C', 'D', 'Y', 'J', 'H', 'I', 'V', 'I', 'M', 'D', 'E',
-                    'A', 'D', 'I', 'X', 'F', 'N', 'E', 'V', 'H', 'N', 'G', 'N', 'I', 'H', 'C', 'Y',
-                    'F', 'O', 'J', 'T', 'I', 'Y', 'J', 'U', 'E', 'G', 'E', 'A', 'D', 'Z', 'A', 'D',
-                    'H', 'Q', 'B', 'F', 'G', 'B', 'C', 'Z', 'J', 'A', 'E', 'M', 'F', 'K'>());
+      MessageBoxOk(static_cast<RecordingNotice>(notice) == RecordingNotice::kWriteFailed
+                       ? Unscrambled<texts::WriteFailed>()
+                       : Unscrambled<texts::CompressorFailed>());
       break;
     case RecordingNotice::kNoCodec:
-      // "无法加载视频编码器，本次录制没有画面"
-      MessageBoxOk(
-          UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'M',
-                            'G', 'T', 'A', 'D', 'G', 'E', 'C', 'Y', 'C', 'X', 'F', 'Z', 'J', 'J',
-                            'F', 'G', 'G', 'P', 'H', 'M', 'F', 'A', 'F', 'Z', 'G', 'P', 'H', 'M',
-                            'I', 'Y', 'H', 'W', 'J', 'J', 'B', 'R', 'D', 'S', 'G', 'A', 'E', 'F',
-                            'F', 'O', 'J', 'V', 'C', 'C', 'D', 'F', 'G', 'F', 'H', 'M', 'A', 'O',
-                            'F', 'I', 'A', 'L', 'J', 'J', 'A', 'H', 'C', 'U', 'A', 'S', 'H', 'H',
-                            'A', 'B', 'H', 'F', 'E', 'Z', 'A', 'J', 'I', 'H', 'F', 'W', 'B', 'W',
-                            'G', 'T', 'B', 'T', 'F', 'M', 'E', 'K', 'I', 'Y'>());
+      MessageBoxOk(Unscrambled<texts::NoCodec>());
       break;
     case RecordingNotice::kAudioBusy:
-      // "上一次录音尚未结束，本次录制没有声音"
-      MessageBoxOk(
-          UnscrambleLetters<'D', 'F', 'H', 'F', 'B', 'I', 'H', 'D', 'I', 'S', 'C', 'L', 'F', 'L',
-                            'E', 'J', 'E', 'X', 'C', 'R', 'D', 'A', 'D', 'G', 'H', 'I', 'E', 'J',
-                            'C', 'N', 'I', 'B', 'G', 'R', 'D', 'E', 'B', 'B', 'F', 'M', 'A', 'Z',
-                            'C', 'S', 'J', 'O', 'D', 'Y', 'I', 'M', 'G', 'F', 'C', 'J', 'F', 'T',
-                            'C', 'F', 'C', 'Q', 'J', 'J', 'I', 'B', 'D', 'T', 'C', 'S', 'G', 'U',
-                            'B', 'I', 'J', 'C', 'F', 'F', 'C', 'X', 'I', 'L', 'B', 'W', 'J', 'T',
-                            'D', 'N', 'I', 'X', 'D', 'W', 'C', 'Q', 'A', 'E', 'A', 'C', 'D', 'V',
-                            'F', 'K', 'B', 'S', 'E', 'H', 'B', 'W', 'I', 'Q'>());
+      MessageBoxOk(Unscrambled<texts::AudioBusy>());
       break;
   }
   return 0;

@@ -1,4 +1,4 @@
-#include "framework/thread.h"
+#include "framework/win32/thread.h"
 
 #include <process.h>
 

@@ -1,4 +1,4 @@
-#include "audio/audio_capture.h"
+#include "audio/win32/audio_capture.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -7,10 +7,10 @@
 
 #include "audio/audio_alignment.h"
 #include "audio/mp3_format.h"
-#include "audio/mp3_stream.h"
-#include "framework/message_box.h"
-#include "framework/thread.h"
-#include "session/recorder_globals.h"
+#include "audio/win32/mp3_stream.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/thread.h"
+#include "session/win32/recorder_globals.h"
 
 namespace {
 

@@ -3,16 +3,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/region_frame.h"
-#include "audio/audio_capture.h"
-#include "framework/message_box.h"
-#include "framework/wide_text.h"
+#include "audio/win32/audio_capture.h"
+#include "framework/win32/message_box.h"
+#include "framework/win32/wide_text.h"
 #include "session/capture_rect.h"
 #include "session/output_file_name.h"
-#include "session/recorder_globals.h"
+#include "session/win32/recorder_globals.h"
 #include "session/session_control.h"
 #include "text/scrambled_text.h"
-#include "video/capture_video.h"
+#include "video/win32/capture_video.h"
 
 namespace {
 
@@ -56,11 +55,7 @@ FileCreation TryCreateExclusive(const std::string& name) {
 [[noreturn]] void FailFileNotCreated(const std::string& reserved) {
   RemoveTrayIconBeforeExit();
   if (!reserved.empty()) DeleteFileW(Widen(reserved).c_str());
-  // "无法创建录像文件"
-  MessageBoxOk(UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H',
-                                 'M', 'G', 'R', 'D', 'F', 'J', 'U', 'B', 'L', 'A', 'K', 'D', 'O',
-                                 'C', 'U', 'J', 'A', 'B', 'J', 'B', 'U', 'A', 'D', 'A', 'X', 'F',
-                                 'B', 'H', 'B', 'I', 'F', 'G', 'Q', 'H', 'J'>());
+  MessageBoxOk(Unscrambled<texts::FileNotCreated>());
   std::exit(kExitFileNotCreated);
 }
 

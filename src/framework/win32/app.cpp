@@ -1,4 +1,4 @@
-#include "framework/app.h"
+#include "framework/win32/app.h"
 
 CAppBase* CAppBase::current_ = nullptr;
 

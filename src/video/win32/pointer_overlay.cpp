@@ -1,8 +1,9 @@
-#include "video/pointer_overlay.h"
+#include "video/win32/pointer_overlay.h"
 
 #include <optional>
 
-#include "framework/scoped_win.h"
+#include "framework/win32/scoped_win.h"
+#include "session/win32/recorder_globals.h"
 #include "video/pointer_position.h"
 
 namespace {
@@ -22,7 +23,7 @@ std::optional<PointerToPaint> FindPointer(int originX, int originY) {
   // Shared system pointer: never destroyed.
   HCURSOR pointer = picture == PointerPicture::kOwn
                         ? info.hCursor
-                        : LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
+                        : LoadCursorW(nullptr, MAKEINTRESOURCEW(kStandardArrowId));
 
   std::optional<PointerPoint> hotSpot;
   ICONINFO icon;

@@ -1,10 +1,10 @@
-#include "framework/message_box.h"
+#include "framework/win32/message_box.h"
 
 #include <windows.h>
 
-#include "framework/app.h"
-#include "framework/dialog.h"
-#include "framework/wide_text.h"
+#include "framework/win32/app.h"
+#include "framework/win32/dialog.h"
+#include "framework/win32/wide_text.h"
 
 namespace {
 constexpr wchar_t kMessageBoxCaption[] = L"Parvelo";

@@ -1,4 +1,4 @@
-#include "video/capture_video.h"
+#include "video/win32/capture_video.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "framework/message_box.h"
-#include "session/recorder_globals.h"
+#include "framework/win32/message_box.h"
+#include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
-#include "video/capture_backend.h"
-#include "video/codec_stream.h"
+#include "video/win32/capture_backend.h"
+#include "video/win32/codec_stream.h"
 #include "video/frame_slot.h"
 
 namespace {
@@ -19,7 +19,6 @@ constexpr DWORD kStopPollMs = 10;
 // While the back-end's device is lost, a pass waits this long (or until a
 // message comes) before the next attempt, instead of spinning.
 constexpr DWORD kLostDeviceWaitMs = 50;
-constexpr DWORD kSurfaceDescBytes = 108;
 
 CaptureBackend SetUpBackend() {
   if (InitDirect3DCapture()) {
@@ -149,14 +148,7 @@ VideoOutcome CaptureVideo() {
     g_recorder.frameBuffer = nullptr;
     // The process ends after the message: the icon goes first.
     RemoveTrayIconBeforeExit();
-    // "无法截取屏幕，程序即将退出"
-    MessageBoxOk(
-        UnscrambleLetters<'D', 'D', 'H', 'I', 'A', 'F', 'A', 'C', 'B', 'V', 'I', 'C', 'H', 'L', 'B',
-                          'W', 'E', 'X', 'H', 'T', 'G', 'J', 'I', 'D', 'E', 'P', 'A', 'O', 'E', 'Z',
-                          'H', 'K', 'A', 'K', 'J', 'P', 'C', 'D', 'J', 'C', 'H', 'S', 'A', 'N', 'A',
-                          'X', 'J', 'L', 'C', 'R', 'H', 'X', 'I', 'I', 'H', 'U', 'H', 'F', 'B', 'Q',
-                          'I', 'F', 'D', 'Q', 'D', 'U', 'G', 'D', 'H', 'C', 'D', 'S', 'C', 'J', 'H',
-                          'E', 'B', 'Z'>());
+    MessageBoxOk(Unscrambled<texts::NoCaptureBackend>());
     return VideoOutcome::kNoBackend;
   }
 

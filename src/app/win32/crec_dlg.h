@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "framework/dialog.h"
-#include "framework/scoped_win.h"
+#include "framework/win32/dialog.h"
+#include "framework/win32/scoped_win.h"
 #include "session/session_control.h"
 
 class CrecDlg : public CDialogBase, private SessionHost {

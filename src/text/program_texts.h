@@ -1,0 +1,40 @@
+// Every text the program shows through UnscrambleText, each named once with
+// its readable form (UTF-8). A call site writes Unscrambled<texts::Name>()
+// (text/scrambled_text.h); the readable form is read only by the compiler.
+// tests/e2e/test_program_texts.py reads this file to check that neither
+// form of any text stands in parvelo.exe.
+#pragma once
+
+#include <string_view>
+
+#define PARVELO_TEXT(Name, readable)                               \
+  struct Name {                                                    \
+    static constexpr std::string_view Plain() { return readable; } \
+  }
+
+namespace texts {
+
+// Button captions.
+PARVELO_TEXT(StartCaption, "开始");
+PARVELO_TEXT(StopCaption, "停止");
+PARVELO_TEXT(SavingCaption, "正在保存…");
+
+// Selector entries: no modifier; the three frame rates.
+PARVELO_TEXT(NoModifierEntry, "无");
+PARVELO_TEXT(LowRateEntry, "低");
+PARVELO_TEXT(MediumRateEntry, "中");
+PARVELO_TEXT(HighRateEntry, "高");
+
+// Messages.
+PARVELO_TEXT(CodecLibraryMissing, "当前目录下找不到 x264vfw.dll");
+PARVELO_TEXT(HotkeyTaken, "热键注册失败：该组合键已被占用");
+PARVELO_TEXT(FileNotCreated, "无法创建录像文件");
+PARVELO_TEXT(NoCaptureBackend, "无法截取屏幕，程序即将退出");
+PARVELO_TEXT(WriteFailed, "录像文件写入失败（磁盘已满？），录制已停止");
+PARVELO_TEXT(CompressorFailed, "视频编码器出错，录制已停止");
+PARVELO_TEXT(NoCodec, "无法加载视频编码器，本次录制没有画面");
+PARVELO_TEXT(AudioBusy, "上一次录音尚未结束，本次录制没有声音");
+
+}  // namespace texts
+
+#undef PARVELO_TEXT
