@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # cross build of parvelo.exe and x264vfw.dll, native unit tests
   mingw-w64 g++-mingw-w64-i686-posix cmake make nasm g++ libgtest-dev dpkg-dev zip
+  # the same programs for x86_64, tested where 32-bit code cannot run
+  g++-mingw-w64-x86-64-posix wine64
   # Wine and what its 32-bit side needs on a headless display: OpenGL for
   # Direct3D, the X extensions for display modes and pointers, fonts, sound
   wine wine32:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386

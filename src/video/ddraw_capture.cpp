@@ -11,7 +11,8 @@
 namespace {
 
 using DirectDrawCreateProc = HRESULT(WINAPI*)(GUID* driver, IDirectDraw** ddraw, IUnknown* outer);
-constexpr DWORD kSurfaceDescBytes = 108;
+// The 64-bit build's surface pointer widens the record.
+constexpr DWORD kSurfaceDescBytes = sizeof(void*) == 8 ? 120 : 108;
 static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
 
 // The screen (primary surface) and the copy surface's pixel layout.
