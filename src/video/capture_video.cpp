@@ -16,7 +16,8 @@
 namespace {
 
 constexpr DWORD kStopPollMs = 10;
-constexpr DWORD kSurfaceDescBytes = 108;
+// Its layout per processor is checked beside the DirectDraw back-end.
+constexpr DWORD kSurfaceDescBytes = sizeof(DDSURFACEDESC);
 
 CaptureBackend SetUpBackend() {
   if (InitDirect3DCapture()) {
