@@ -1,12 +1,4 @@
-# Cross build for 32-bit Windows with mingw-w64. The posix thread model
-# gives std::thread and std::mutex (winpthreads, linked statically).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows with mingw-w64: the product.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(PARVELO_MINGW i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${PARVELO_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${PARVELO_MINGW}-g++-posix)
-set(CMAKE_RC_COMPILER ${PARVELO_MINGW}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${PARVELO_MINGW})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)

@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Builds libx264 and libmp3lame as static i686 Windows libraries from
-# Debian's own source packages. The result goes to a cache folder
-# (default: <repo>/.deps, or $PARVELO_DEPS) that later runs reuse.
+# Usage: build-deps.sh [i686|x86_64]   (default i686)
+# Builds libx264 and libmp3lame as static Windows libraries for that
+# processor from Debian's own source packages. The result goes to a cache
+# folder (default: <repo>/.deps, or $PARVELO_DEPS) that later runs reuse:
+# <deps>/<arch> holds the libraries, <deps>/src the unpacked sources both
+# processors share. Prints the prefix.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 deps=${PARVELO_DEPS:-$repo/.deps}
-prefix=$deps/i686
-host=i686-w64-mingw32
+arch=${1:-i686}
+case "$arch" in
+  i686 | x86_64) ;;
+  *)
+    echo "build-deps.sh: unknown processor '$arch'" >&2
+    exit 2
+    ;;
+esac
+prefix=$deps/$arch
+host=$arch-w64-mingw32
 jobs=$(nproc)
 
-mkdir -p "$deps/src" "$prefix"
+mkdir -p "$deps/src" "$deps/build" "$prefix"
 
 enable_deb_src() {
   local changed=0 f
@@ -44,10 +55,20 @@ fetch_source() {
   echo "$dir"
 }
 
+# build_tree <package>: a fresh copy of the package's shared source for
+# this processor alone, so two processors never build in one tree.
+build_tree() {
+  local src tree=$deps/build/$arch-$1
+  src=$(fetch_source "$1")
+  rm -rf "$tree"
+  cp -a "$src" "$tree"
+  echo "$tree"
+}
+
 if [ ! -f "$prefix/lib/libx264.a" ]; then
-  src=$(fetch_source x264)
+  tree=$(build_tree x264)
   (
-    cd "$src"
+    cd "$tree"
     make distclean >/dev/null 2>&1 || true
     ./configure --host=$host --cross-prefix=$host- --prefix="$prefix" \
       --enable-static --disable-cli --disable-opencl --enable-strip \
@@ -62,9 +83,9 @@ fi
 lame_flags="-O2"
 lame_stamp="$prefix/lib/.libmp3lame-cflags"
 if [ ! -f "$prefix/lib/libmp3lame.a" ] || [ "$(cat "$lame_stamp" 2>/dev/null)" != "$lame_flags" ]; then
-  src=$(fetch_source lame)
+  tree=$(build_tree lame)
   (
-    cd "$src"
+    cd "$tree"
     make distclean >/dev/null 2>&1 || true
     CFLAGS="$lame_flags" ./configure --host=$host --prefix="$prefix" --disable-frontend \
       --disable-shared --enable-static --disable-decoder >/dev/null 2>&1

@@ -6,6 +6,10 @@ set -euo pipefail
 packages=(
   # cross build of parvelo.exe and x264vfw.dll, native unit tests
   mingw-w64 g++-mingw-w64-i686-posix cmake make nasm g++ libgtest-dev dpkg-dev zip
+  # the same programs for x86_64 and 64-bit Wine, tested where 32-bit code
+  # cannot run, with the same libraries as the 32-bit side below
+  g++-mingw-w64-x86-64-posix wine64 libgl1 libglx-mesa0 libgl1-mesa-dri libxrandr2 libxrender1
+  libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
   # Wine and what its 32-bit side needs on a headless display: OpenGL for
   # Direct3D, the X extensions for display modes and pointers, fonts, sound
   wine wine32:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386

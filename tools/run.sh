@@ -8,14 +8,16 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 "$repo/tools/build.sh" --win32-only >/dev/null
-export PARVELO_WIN32_BUILD="$repo/build/win32"
+build="$repo/build/$("$repo/tools/windows-build.sh")"
+export PARVELO_WIN32_BUILD="$build"
 export PARVELO_NATIVE_BUILD="$repo/build/native"
 export PARVELO_WINEPREFIX="$repo/build/run-wineprefix"
 
 if [ -n "${DISPLAY:-}" ]; then
   python3 "$repo/tests/e2e/harness.py" --prepare
-  [ -e x264vfw.dll ] || cp "$repo/build/win32/x264vfw.dll" .
+  [ -e x264vfw.dll ] || cp "$build/x264vfw.dll" .
   export WINEPREFIX="$PARVELO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  exec wine "$repo/build/win32/parvelo.exe"
+  exec "$(python3 -c 'import sys; sys.path[0] = sys.argv[1]; import harness; print(harness.WINE)' \
+    "$repo/tests/e2e")" "$build/parvelo.exe"
 fi
 exec python3 "$repo/tools/demo.py"

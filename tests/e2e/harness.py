@@ -30,9 +30,38 @@ import bisect
 import re
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD", os.path.join(REPO, "build", "win32"))
 NATIVE_BUILD = os.environ.get("PARVELO_NATIVE_BUILD", os.path.join(REPO, "build", "native"))
-PREFIX = os.environ.get("PARVELO_WINEPREFIX", os.path.join(NATIVE_BUILD, "wineprefix"))
+
+
+def default_windows_build():
+    """The Windows build folder this machine tests (tools/windows-build.sh)."""
+    name = subprocess.run([os.path.join(REPO, "tools", "windows-build.sh")], check=True,
+                          stdout=subprocess.PIPE, text=True).stdout.strip()
+    return os.path.join(REPO, "build", name)
+
+
+PE_HEADER_OFFSET_AT = 0x3C
+PE_MACHINE_X86_64 = 0x8664
+
+
+def built_for_x86_64(build):
+    """True when the build's parvelo.exe is a 64-bit program (PE machine field)."""
+    with open(os.path.join(build, "parvelo.exe"), "rb") as f:
+        f.seek(PE_HEADER_OFFSET_AT)
+        pe_header = struct.unpack("<I", f.read(4))[0]
+        f.seek(pe_header + len(b"PE\0\0"))
+        return struct.unpack("<H", f.read(2))[0] == PE_MACHINE_X86_64
+
+
+# The Windows programs under test, and the Wine that runs them: 64-bit
+# programs need 64-bit Wine in a prefix of its own; the `wine` script
+# always picks 32-bit Wine when it is installed.
+WIN32_BUILD = os.environ.get("PARVELO_WIN32_BUILD") or default_windows_build()
+WINE64 = built_for_x86_64(WIN32_BUILD)
+WINE = "/usr/lib/wine/wine64" if WINE64 else "wine"
+WINEARCH = "win64" if WINE64 else "win32"
+PREFIX = os.environ.get("PARVELO_WINEPREFIX",
+                        os.path.join(NATIVE_BUILD, "wineprefix64" if WINE64 else "wineprefix"))
 
 # Fonts: the dialog asks for "宋体" (SimSun); Wine maps it to Debian's Ming
 # face, which has SimSun's metrics, so dialog units come out as on Windows.
@@ -63,7 +92,7 @@ def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX, extr
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = env.get("PARVELO_WINEDEBUG", "-all")
-    env["WINEARCH"] = "win32"
+    env["WINEARCH"] = WINEARCH
     dll_overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
     if overrides:
         dll_overrides += ";" + overrides
@@ -100,7 +129,7 @@ def prepare_prefix(dpi=None):
                     return
         shutil.rmtree(prefix, ignore_errors=True)
         env = wine_env(prefix=prefix)
-        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+        subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=600, check=True)
         reg = os.path.join(tempfile.mkdtemp(), "fonts.reg")
         lines = ["Windows Registry Editor Version 5.00", "",
@@ -113,7 +142,7 @@ def prepare_prefix(dpi=None):
                 lines += ["", "[%s]" % key, '"LogPixels"=dword:%08x' % dpi]
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
+        subprocess.run([WINE, "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=True)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         with open(stamp, "w") as f:
@@ -256,7 +285,7 @@ class Session:
 
     def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None, extra_env=None):
         env = self.wine_env(overrides, extra_env)
-        return self._spawn(["wine", exe] + list(args), name or os.path.basename(exe), env=env,
+        return self._spawn([WINE, exe] + list(args), name or os.path.basename(exe), env=env,
                            cwd=cwd or self.workdir)
 
     def start_parvelo(self, cwd=None, overrides=None, extra_env=None):
@@ -269,7 +298,7 @@ class Session:
         env = self.wine_env(overrides)
         out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
         with open(out_path, "wb") as out:
-            proc = subprocess.Popen(["wine", exe] + list(args), stdout=out,
+            proc = subprocess.Popen([WINE, exe] + list(args), stdout=out,
                                     stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=env,
                                     cwd=cwd or self.workdir, start_new_session=True)
             self.procs.append(proc)

@@ -8,8 +8,8 @@
 namespace {
 
 // The ANSI record with guidItem and without hBalloonIcon, the size every
-// system from XP on accepts.
-constexpr DWORD kTrayRecordBytes = 504;
+// system from XP on accepts (wider in the 64-bit build, whose handles are).
+constexpr DWORD kTrayRecordBytes = sizeof(void*) == 8 ? 520 : 504;
 static_assert(offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID) == kTrayRecordBytes,
               "tray record layout");
 constexpr int kTitleBufferChars = 100;

@@ -19,7 +19,7 @@ constexpr DWORD kAudioPollMs = 10;
 // only bounds the wait for a device that does not.
 constexpr DWORD kResetDrainMs = 2000;
 constexpr UINT kWaveHeaderBytes = sizeof(WAVEHDR);
-static_assert(kWaveHeaderBytes == 32, "WAVEHDR layout");
+static_assert(kWaveHeaderBytes == (sizeof(void*) == 8 ? 48 : 32), "WAVEHDR layout");
 
 // The audio thread of the last session with sound. A new capture never
 // starts while it lives: all capture state exists once.

@@ -29,7 +29,8 @@ constexpr char kRegionFrameClassName[] = "selectrecwd";
 // IDC_ARROW as a number, for LoadCursorA and LoadCursorW alike.
 constexpr WORD kStandardArrowId = 32512;
 // sizeof(DDSURFACEDESC), the dwSize every DirectDraw surface description carries.
-constexpr DWORD kSurfaceDescBytes = 108;
+// The 64-bit build's surface pointer widens the record.
+constexpr DWORD kSurfaceDescBytes = sizeof(void*) == 8 ? 120 : 108;
 static_assert(sizeof(DDSURFACEDESC) == kSurfaceDescBytes, "DDSURFACEDESC layout");
 
 // The microphone's buffers: zero-initialised storage of their own, so they

@@ -216,9 +216,11 @@ class Session {
     DWORD ckid = 0;
     *flags = 0;
     BITMAPINFOHEADER input = input_;
-    return ICCompress(hic_, ask_key ? ICCOMPRESS_KEYFRAME : 0, &header_, buffer_.data(), &input,
-                      const_cast<uint8_t*>(dib.data()), &ckid, flags, frame_number, 0, quality,
-                      nullptr, nullptr);
+    // ICCompress hands the driver's code back as a DWORD; the error codes
+    // are negative LONGs, which only a signed 32-bit reading keeps on x64.
+    return static_cast<LONG>(ICCompress(hic_, ask_key ? ICCOMPRESS_KEYFRAME : 0, &header_,
+                                        buffer_.data(), &input, const_cast<uint8_t*>(dib.data()),
+                                        &ckid, flags, frame_number, 0, quality, nullptr, nullptr));
   }
   const BITMAPINFOHEADER& header() const { return header_; }
   const uint8_t* data() const { return buffer_.data(); }
@@ -489,8 +491,8 @@ int RunRefusals() {
     std::vector<uint8_t> buffer(1 << 20);
     DWORD flags = 0, ckid = 0;
     Print("compress_before_begin",
-          static_cast<LRESULT>(ICCompress(hic, 0, &output, buffer.data(), &input, dib.data(), &ckid,
-                                          &flags, 0, 0, kRecorderQuality, nullptr, nullptr)));
+          static_cast<LONG>(ICCompress(hic, 0, &output, buffer.data(), &input, dib.data(), &ckid,
+                                       &flags, 0, 0, kRecorderQuality, nullptr, nullptr)));
   }
   CheckFormatRefusals(hic);
   CheckCompressRefusals(hic);
