@@ -1,8 +1,7 @@
 #include "session/win32/recorder_globals.h"
 
 #include "avi/avi_writer.h"
-
-#include "avi/compressed_stream_win32.h"
+#include "video/win32/compressed_stream.h"
 
 uint8_t waveBufferStorage[kAudioBufferCount][kAudioBufferBytes];
 RecorderGlobals g_recorder;
