@@ -1,5 +1,7 @@
 #include "app/win32/region_frame.h"
 
+#include <optional>
+
 #include "app/frame_tracking.h"
 #include "framework/win32/message_box.h"
 #include "framework/win32/scoped_win.h"
@@ -20,6 +22,12 @@ constexpr DWORD kFrameStyle = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPC
 // Touched only by the frame's window procedure on the UI thread.
 FrameEdge hoveredEdge = FrameEdge::kNone;
 FrameEdge draggedEdge = FrameEdge::kNone;
+// Where the last tick of the current drag put the frame. A window manager
+// may report a move and a resize of the frame at different moments (Wine
+// under X does): a rectangle read back in between joins the new size to
+// the old place, and a drag that took it as its base would carry the
+// opposite edge away. So a drag goes on from where it put the frame.
+std::optional<FrameBounds> draggedBounds;
 
 FrameBounds WindowFrameRect(HWND frame) {
   RECT r;
@@ -57,9 +65,13 @@ void TrackFrameDrag(HWND frame) {
   FrameBounds r = WindowFrameRect(frame);
   hoveredEdge = HoveredEdge(r, pointer.x, pointer.y);
   draggedEdge = DragAfterTick(draggedEdge, LeftButtonDown());
-  if (auto placement = DraggedPlacement(r, draggedEdge, pointer.x, pointer.y)) {
+  if (draggedEdge == FrameEdge::kNone) draggedBounds.reset();
+  const FrameBounds base = draggedBounds.value_or(r);
+  if (auto placement = DraggedPlacement(base, draggedEdge, pointer.x, pointer.y)) {
     SetWindowPos(frame, nullptr, placement->left, placement->top, placement->width,
                  placement->height, SWP_NOZORDER);
+    draggedBounds = FrameBounds{placement->left, placement->top, placement->left + placement->width,
+                                placement->top + placement->height};
   }
 }
 
@@ -108,6 +120,7 @@ LRESULT CALLBACK RegionFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_LBUTTONUP:
       draggedEdge = FrameEdge::kNone;
+      draggedBounds.reset();
       return 0;
     default:
       return DefWindowProcA(frame, message, wParam, lParam);
