@@ -10,7 +10,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${PARVELO_WIN32_BUILD:-$repo/build/win32}}
+build=${1:-${PARVELO_WIN32_BUILD:-$repo/build/$("$repo/tools/windows-build.sh")}}
 unique_frames=30
 passes=3
 key_rate=100
