@@ -56,7 +56,7 @@ echo "== MP3 encoding, ${encode_seconds} s of 44.1 kHz 16-bit stereo, LAME defau
   export WINEPREFIX=$PARVELO_WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   unset DISPLAY # a console program
-  wine "$exe" "$encode_seconds" "$encode_runs" signal | tr -d '\r' >"$work/encode.txt"
+  "$repo/tools/wine.sh" "$exe" "$encode_seconds" "$encode_runs" signal | tr -d '\r' >"$work/encode.txt"
   wineserver -w # the prefix's server ends with its last program
 )
 

@@ -18,11 +18,11 @@ quality_crf=20 # what the driver's quality 7500 maps to (codec/quality_map.cpp)
 preset=ultrafast # the driver's default preset (state byte 12 = 0)
 runs=2          # best of, against noise from other work on the machine
 
-export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/parvelo-bench-wine}
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/parvelo-bench-wine-$("$repo/tools/windows-build.sh")}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -d "$WINEPREFIX" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wineboot -i >/dev/null 2>&1
+  "$repo/tools/wine.sh" wineboot -i >/dev/null 2>&1
 fi
 
 work=$(mktemp -d)
@@ -37,13 +37,13 @@ for size in 1366x768 1920x1080; do
   width=${size%x*}
   height=${size#*x}
   frames_file=frames-$size.bgra
-  wine codec_bench.exe write "$frames_file" "$width" "$height" "$unique_frames"
+  "$repo/tools/wine.sh" codec_bench.exe write "$frames_file" "$width" "$height" "$unique_frames"
   total=$((unique_frames * passes))
 
   ours=()
   kbits=
   for _ in $(seq "$runs"); do
-    out=$(wine codec_bench.exe encode "$frames_file" "$width" "$height" "$unique_frames" \
+    out=$("$repo/tools/wine.sh" codec_bench.exe encode "$frames_file" "$width" "$height" "$unique_frames" \
       "$passes" "$key_rate" | tr -d '\r')
     ours+=("$(sed -n 's/^fps=//p' <<<"$out")")
     kbits=$(sed -n 's/^kbit_per_second=//p' <<<"$out")

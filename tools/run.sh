@@ -17,7 +17,6 @@ if [ -n "${DISPLAY:-}" ]; then
   python3 "$repo/tests/e2e/harness.py" --prepare
   [ -e x264vfw.dll ] || cp "$build/x264vfw.dll" .
   export WINEPREFIX="$PARVELO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  exec "$(python3 -c 'import sys; sys.path[0] = sys.argv[1]; import harness; print(harness.WINE)' \
-    "$repo/tests/e2e")" "$build/parvelo.exe"
+  exec "$repo/tools/wine.sh" "$build/parvelo.exe"
 fi
 exec python3 "$repo/tools/demo.py"

@@ -155,13 +155,16 @@ TEST(AviPlayback, WriterKilledMidRecordingLeavesAPlayableFile) {
   // Positions as the child wrote them, from a recording of the same frames.
   auto sameIo = std::make_shared<MemoryIo>();
   const Recording same = Record("", SmallParts(sameIo), kMaxFrames / 10, kDropEvery);
-  // The child stops writing; its sync thread publishes the last headers,
-  // whose dmlh, written last, then counts every frame the child wrote.
+  // The child stops writing. A refresh was asked for within the last
+  // refresh interval before it stopped, and its sync thread publishes what
+  // was written by the time it takes the publication: the dmlh, written
+  // last, then counts at least the frames of that ask (all of them if the
+  // sync thread ran late, which cannot be waited for).
   const uint64_t dmlh = Hdrl(ParseRiff(sameIo->file))
                             .Get(kList, MakeFourCC('o', 'd', 'm', 'l'))
                             .Get(MakeFourCC('d', 'm', 'l', 'h'))
                             .data;
-  const uint32_t frames = uint32_t(same.positions[kFramesBeforeKill - 1] + 1);
+  const uint32_t frames = uint32_t(same.positions[kFramesBeforeKill - kFramesPerRefresh - 1] + 1);
   for (Bytes file = ReadFile(path); file.size() < dmlh + 4 || U32(file, dmlh) < frames;
        file = ReadFile(path)) {
     std::this_thread::yield();
