@@ -511,6 +511,18 @@ def video_frames(path):
                    "-show_entries", "frame=key_frame,pict_type,pts,pkt_pts_time,best_effort_timestamp")["frames"]
 
 
+# dwFlags of the main header: after 'RIFF' size 'AVI ', 'LIST' size 'hdrl',
+# 'avih' size and three DWORDs.
+AVIH_FLAGS_OFFSET = 44
+
+
+def main_header_flags(path):
+    """dwFlags of an AVI file's main header (avih)."""
+    with open(path, "rb") as f:
+        f.seek(AVIH_FLAGS_OFFSET)
+        return struct.unpack("<I", f.read(4))[0]
+
+
 def decode_errors(path, stream="0"):
     """What `ffmpeg -v error` says while decoding the chosen streams (every
     stream unless told, e.g. "0:a"); empty when clean."""

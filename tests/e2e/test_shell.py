@@ -23,6 +23,7 @@ ICON_RED_TOLERANCE = 40
 # Logging off during a recording: wineboot returns, the file is closed and
 # the process ends within this; idle, any program takes a fraction of a second.
 SESSION_END_LIMIT_S = 10.0
+AVIF_HASINDEX = 0x10
 # A frame that a close reaches is gone at once; it is watched this long.
 FRAME_WATCH_S = 2.0
 # Display scaling of 150 %, and the channel tolerance when comparing the
@@ -321,6 +322,9 @@ class TrayAndWindow(ShellTestCase):
         self.app.exit_code(SESSION_END_LIMIT_S)
         files = self.new_recordings(before)
         self.assertEqual(len(files), 1)
+        # Finished as Stop finishes it, not cut off when the session end
+        # killed the process: only a closed file has its legacy index.
+        self.assertTrue(harness.main_header_flags(files[0]) & AVIF_HASINDEX)
         self.assertEqual(harness.decode_errors(files[0]), "")
         played = float(harness.streams(files[0])["format"]["duration"])
         # Up to the session end: the set-up before the first frame and the
