@@ -673,6 +673,7 @@ def beep_onsets(path, timeout=3600):
             quiet_ms = 0
         done += len(samples)
     end_process(proc)
+    proc.stdout.close()
     start = ffprobe(path, "-select_streams", "a:0", "-show_entries", "stream=start_time")
     offset_s = float(start["streams"][0].get("start_time") or 0)
     return [onset + offset_s for onset in onsets]
