@@ -11,6 +11,9 @@
 #
 # parvelo_e2e_tests(<file.py>)
 #   Registers every test method of a tests/e2e module as "e2e.<module>.<test>".
+#   They run one at a time and alone: they share the Wine prefix, and they
+#   judge real-time behaviour (sound against picture, set-up times) that the
+#   sanitized unit tests would skew on a small machine.
 
 set(PARVELO_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer
                            -fno-sanitize-recover=all)
@@ -80,7 +83,7 @@ function(parvelo_e2e_tests file)
                COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}.${class}.${test}
                WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
       set_tests_properties(e2e.${module}.${test} PROPERTIES
-        RESOURCE_LOCK wine TIMEOUT 600
+        RUN_SERIAL TRUE TIMEOUT 600
         ENVIRONMENT "PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD};PARVELO_NATIVE_BUILD=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1")
     endif()
   endforeach()

@@ -264,8 +264,12 @@ class Session:
         return wine_env(self.display, self.runtime_dir, overrides, self.prefix, extra_env)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env if hasattr(self, "env") else wine_env(),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        env = self.env if hasattr(self, "env") else wine_env()
+        # -k only asks the prefix's server to end: the next test's programs
+        # must not reach a server on its way out, so wait until it is gone.
+        for action in ("-k", "-w"):
+            subprocess.run(["wineserver", action], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
         for proc in reversed(self.procs):
             end_process(proc)
         if os.environ.get("PARVELO_KEEP_E2E") != "1":
