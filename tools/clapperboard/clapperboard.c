@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   }
   const int64_t totalFrames = (int64_t)atoi(argv[4]) * kRateHz;
 
-  const pa_sample_spec spec = {PA_SAMPLE_S16LE, kRateHz, 1};
+  const pa_sample_spec format = {PA_SAMPLE_S16LE, kRateHz, 1};
   pa_buffer_attr buffering;
   buffering.maxlength = (uint32_t)-1;
   buffering.tlength = (uint32_t)(kRateHz * sizeof(int16_t) * kTargetLatencyMs / kMsPerSecond);
@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
   buffering.minreq = (uint32_t)-1;
   buffering.fragsize = (uint32_t)-1;
   int error = 0;
-  pa_simple* stream = pa_simple_new(NULL, "clapperboard", PA_STREAM_PLAYBACK, NULL, "claps", &spec,
-                                    NULL, &buffering, &error);
+  pa_simple* stream = pa_simple_new(NULL, "clapperboard", PA_STREAM_PLAYBACK, NULL, "claps",
+                                    &format, NULL, &buffering, &error);
   if (!stream) {
     fprintf(stderr, "clapperboard: %s\n", pa_strerror(error));
     return 1;
