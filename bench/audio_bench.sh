@@ -39,8 +39,9 @@ if [ ! -f "$exe" ] || [ "$src" -nt "$exe" ] || [ "$lib" -nt "$exe" ]; then
     "$src" "$lib" -o "$exe"
 fi
 
-export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$("$repo/tools/windows-build.sh")}
-export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$("$repo/tools/windows-build.sh")}
+tested=$("$repo/tools/windows-build.sh")
+export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$tested}
+export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$tested}
 export PARVELO_NATIVE_BUILD=${PARVELO_NATIVE_BUILD:-$repo/build/native}
 python3 "$repo/tests/e2e/harness.py" --prepare
 

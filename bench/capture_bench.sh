@@ -17,7 +17,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 
 "$repo/tools/build.sh" --win32-only
 
-export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$("$repo/tools/windows-build.sh")}
-export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$("$repo/tools/windows-build.sh")}
+tested=$("$repo/tools/windows-build.sh")
+export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$tested}
+export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$tested}
 export PARVELO_NATIVE_BUILD=${PARVELO_NATIVE_BUILD:-$repo/build/native}
 exec python3 "$repo/bench/capture_bench.py" "$@"

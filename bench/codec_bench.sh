@@ -10,7 +10,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${PARVELO_WIN32_BUILD:-$repo/build/$("$repo/tools/windows-build.sh")}}
+tested=$("$repo/tools/windows-build.sh")
+build=${1:-${PARVELO_WIN32_BUILD:-$repo/build/$tested}}
 unique_frames=30
 passes=3
 key_rate=100
@@ -18,7 +19,7 @@ quality_crf=20 # what the driver's quality 7500 maps to (codec/quality_map.cpp)
 preset=ultrafast # the driver's default preset (state byte 12 = 0)
 runs=2          # best of, against noise from other work on the machine
 
-export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/parvelo-bench-wine-$("$repo/tools/windows-build.sh")}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.cache/parvelo-bench-wine-$tested}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -d "$WINEPREFIX" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"

@@ -13,8 +13,9 @@ minutes=${1:-6}
 
 "$repo/tools/build.sh"
 
-export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$("$repo/tools/windows-build.sh")}
-export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$("$repo/tools/windows-build.sh")}
+tested=$("$repo/tools/windows-build.sh")
+export PARVELO_WINEPREFIX=${PARVELO_WINEPREFIX:-$repo/build/bench/wineprefix-$tested}
+export PARVELO_WIN32_BUILD=${PARVELO_WIN32_BUILD:-$repo/build/$tested}
 export PARVELO_NATIVE_BUILD=${PARVELO_NATIVE_BUILD:-$repo/build/native}
 python3 "$repo/tests/e2e/harness.py" --prepare
 

@@ -364,7 +364,8 @@ class RegionFrame(ShellTestCase):
         self.session.xdotool("mouseup", "1")
 
     def assert_frame_moves_to(self, rect):
-        harness.wait_until(lambda: self.frame_rect() == rect, 5, lambda seen: "the frame moved to %r (is %r)" % (rect, self.frame_rect()))
+        harness.wait_until(lambda: self.frame_rect() == rect, 5,
+                           lambda _: "the frame moved to %r (is %r)" % (rect, self.frame_rect()))
 
     def test_clearing_full_screen_shows_a_see_through_green_outline(self):
         self.start()
