@@ -26,6 +26,7 @@ target_link_libraries(parvelo PRIVATE
 target_link_options(parvelo PRIVATE ${PARVELO_STATIC_RUNTIME} -mwindows)
 # windres finds the drawn pictures and the manifest through the include path.
 add_dependencies(parvelo parvelo_art)
-target_include_directories(parvelo PRIVATE ${PARVELO_ART_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/res)
+target_include_directories(parvelo PRIVATE ${PARVELO_ART_DIR} ${PARVELO_MANIFEST_DIR}
+                                           ${CMAKE_CURRENT_SOURCE_DIR}/res)
 set_source_files_properties(${PARVELO_RESOURCES} PROPERTIES OBJECT_DEPENDS
-  "${PARVELO_ART};${CMAKE_CURRENT_SOURCE_DIR}/res/parvelo.manifest;${CMAKE_CURRENT_SOURCE_DIR}/res/resource.h")
+  "${PARVELO_ART};${PARVELO_MANIFEST_DIR}/parvelo.manifest;${CMAKE_CURRENT_SOURCE_DIR}/res/resource.h")

@@ -2,8 +2,10 @@
 # Installs what is missing, builds libx264 and LAME once, then the Windows
 # programs (build/win32) and, unless --win32-only, the native tests
 # (build/native). On a machine that cannot run 32-bit code the same
-# programs are also built for x86_64 (build/win64), and the tests use those.
-# Idempotent; a second run only rebuilds what changed.
+# programs are also built for x86_64 (build/win64), and the tests use those;
+# PARVELO_WINDOWS_BUILD=win64 does the same on any machine (see
+# tools/windows-build.sh). Idempotent; a second run only rebuilds what
+# changed.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)

@@ -359,6 +359,10 @@ START_CAPTION = "开始"
 STOP_CAPTION = "停止"
 TITLE = "Parvelov2.0"
 START_ID, STOP_ID = 1000, 1001
+# Parvelo's debug line at each session's first frame, and how long a test
+# waits for it (set-up with a cold Wine can take seconds).
+FIRST_FRAME_LINE = r"parvelo capture: first frame at (\d+) ms"
+FIRST_FRAME_TIMEOUT_S = 20
 SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
 
 
@@ -371,6 +375,10 @@ class Parvelo:
         self.cwd = cwd or session.workdir
         if install:
             session.install_parvelo(self.cwd, with_codec=with_codec)
+        # Its debug lines say when each session's first frame was taken.
+        extra_env = dict(extra_env or {})
+        extra_env["WINEDEBUG"] = extra_env.get(
+            "WINEDEBUG", os.environ.get("PARVELO_WINEDEBUG", "-all")) + ",+debugstr"
         self.proc = session.start_parvelo(self.cwd, overrides=overrides, extra_env=extra_env)
 
     def dialog(self, timeout_ms=30000):
@@ -389,9 +397,41 @@ class Parvelo:
         return wait_until(initialised, timeout, "dialog finished initialising")
 
     def click(self, control_id):
-        code, _ = self.session.probe("click", control_id)
+        """Clicks a button; returns the click's moment (timeGetTime, ms)."""
+        code, values = self.session.probe("click", control_id)
         if code != 0:
             raise AssertionError("cannot click control %d" % control_id)
+        return int(values["at"])
+
+    def debug_numbers(self, pattern):
+        """The number each of Parvelo's debug lines matching `pattern` (a
+        regular expression with one group) gives, in order."""
+        return [int(n) for n in re.findall(pattern, self.session.log_text("parvelo"))]
+
+    def wait_first_frame(self, sessions_before, timeout=FIRST_FRAME_TIMEOUT_S):
+        """Waits until the session after the `sessions_before` earlier ones has
+        written its first frame; returns that frame's moment (timeGetTime, ms)."""
+        seen = wait_until(lambda: self.debug_numbers(FIRST_FRAME_LINE)[sessions_before:], timeout,
+                          "a first frame")
+        return seen[0]
+
+    def start_recording(self):
+        """Clicks Start and waits for the first frame; returns its moment (ms)."""
+        sessions_before = len(self.debug_numbers(FIRST_FRAME_LINE))
+        self.click(START_ID)
+        return self.wait_first_frame(sessions_before)
+
+    def record_timed(self, seconds):
+        """Records `seconds` from the first frame on, then Stop and waits until
+        the file is closed; returns (new files, seconds from the first frame
+        to the Stop click, both timed inside Windows)."""
+        before = os.listdir(self.cwd)
+        first_ms = self.start_recording()
+        time.sleep(seconds)
+        stop_ms = self.click(STOP_ID)
+        self.wait_idle()
+        files = [os.path.join(self.cwd, f) for f in self.session.new_files(before, self.cwd)]
+        return files, (stop_ms - first_ms) / 1000
 
     def click_timed(self, control_id, watch_id, text, timeout=20.0, first=None):
         """Clicks a button and returns the seconds, timed inside Windows, until
@@ -457,13 +497,8 @@ class Parvelo:
         self.proc.wait(PROCESS_END_TIMEOUT_S)
 
     def record(self, seconds):
-        """Start, wait, Stop, wait until the file is closed; returns the new files."""
-        before = os.listdir(self.cwd)
-        self.click(START_ID)
-        time.sleep(seconds)
-        self.click(STOP_ID)
-        self.wait_idle()
-        return [os.path.join(self.cwd, f) for f in self.session.new_files(before, self.cwd)]
+        """Records `seconds` from the first frame on; returns the new files."""
+        return self.record_timed(seconds)[0]
 
 
 def screen_pixel(session, x, y):

@@ -3,6 +3,7 @@ hotkeys, the notification icon, minimising, the region frame and closing
 the dialog, driven with xdotool and the window probe."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -122,6 +123,11 @@ class StartUp(ShellTestCase):
         self.assertIn(b"<dpiAware", exe)
         self.assertIn(b">true</dpiAware>", exe)
         self.assertIn(b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', exe)
+        # The program's processor, and the controls' of the same: Windows
+        # loads no x86 common controls into a 64-bit process.
+        architecture = b"amd64" if harness.WINE64 else b"x86"
+        self.assertEqual(re.findall(rb'processorArchitecture="(\w+)"', exe),
+                         [architecture, architecture])
         # Without a level, Windows would redirect writes under Program Files.
         self.assertIn(b'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', exe)
 

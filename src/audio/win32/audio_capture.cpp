@@ -8,6 +8,7 @@
 #include "audio/audio_alignment.h"
 #include "audio/mp3_format.h"
 #include "audio/win32/mp3_stream.h"
+#include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "framework/win32/thread.h"
 #include "session/win32/recorder_globals.h"
@@ -36,6 +37,8 @@ std::atomic<int> buffersQueued{0};
 // Where each returned buffer goes on the picture's time line; the audio
 // thread's once it runs.
 SoundAligner aligner;
+// The session's first kept buffer has been reported; the audio thread's.
+bool firstKeptReported = false;
 
 void QueueBuffer(WAVEHDR& header) {
   const DWORD_PTR index = header.dwUser;
@@ -69,7 +72,13 @@ VideoClock CurrentVideoClock() {
 void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
   const uint32_t frames = PcmFrames(header->dwBytesRecorded);
-  const BufferPlan plan = aligner.Place(timeGetTime(), frames, CurrentVideoClock());
+  const DWORD arrivalMs = timeGetTime();
+  const BufferPlan plan = aligner.Place(arrivalMs, frames, CurrentVideoClock());
+  if (plan.keep && !firstKeptReported) {
+    firstKeptReported = true;
+    DebugLine("parvelo sound: first kept buffer at %lu ms, %u frames of silence before it, %u cut",
+              static_cast<unsigned long>(arrivalMs), plan.silenceFrames, plan.skipFrames);
+  }
   WritePlannedPcm(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
                   [](const int16_t* pcm, uint32_t count) {
                     EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), count * kPcmBlockAlign);
@@ -150,6 +159,7 @@ AudioStart StartAudioCapture() {
   g_recorder.audioDone.store(1);
   buffersQueued = 0;
   aligner = SoundAligner{};
+  firstKeptReported = false;
   g_recorder.waveIn = nullptr;
   unsigned threadId = 0;
   audioThread = BeginThread(AudioThread, nullptr, THREAD_PRIORITY_NORMAL, &threadId);

@@ -24,6 +24,8 @@ struct IDirect3DSurface9;
 // Names the user-interface side and the capture side both use.
 // The codec library, beside the program in the current directory.
 constexpr char kCodecLibrary[] = "x264vfw.dll";
+// Direct3D 9, loaded at run time so the program starts on a system without it.
+constexpr char kDirect3DLibrary[] = "d3d9.dll";
 // The region frame's window class and title: the frame is found by both.
 constexpr char kRegionFrameClassName[] = "selectrecwd";
 // IDC_ARROW as a number, for LoadCursorA and LoadCursorW alike.
@@ -112,3 +114,8 @@ HWND FindRegionFrame();
 // One recording session, from fixing the capture rectangle to closing the
 // file and putting the idle captions back. Started by StartRecording.
 unsigned __stdcall RecordingThread(void* param);
+
+// Gets the capture side ready ahead of the first session (see
+// PrepareCapture); the start-up task's last step, once the recorder is
+// ready, so that no Start waits for it.
+void PrepareRecording();

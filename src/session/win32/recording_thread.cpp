@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio/win32/audio_capture.h"
+#include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "framework/win32/wide_text.h"
 #include "session/capture_rect.h"
@@ -73,6 +74,7 @@ void CloseSessionFile() {
 }  // namespace
 
 unsigned __stdcall RecordingThread(void*) {
+  StepClock steps;
   g_recorder.writeFailed.store(0);
   g_recorder.videoStarted.store(0);
   CaptureRect rect = ScreenOrRegion();
@@ -80,17 +82,22 @@ unsigned __stdcall RecordingThread(void*) {
   g_recorder.captureTop = rect.top;
   g_recorder.captureWidth = rect.width;
   g_recorder.captureHeight = rect.height;
+  steps.Mark("rectangle");
 
   std::string name = ReserveFileName(MakeOutputFileName(), TryCreateExclusive);
   if (name.empty() || AviFileOpen(&g_recorder.aviFile, name.c_str()) != kAviOk) {
     FailFileNotCreated(name);
   }
+  steps.Mark("file");
 
   const AudioStart audio = g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
   if (audio == AudioStart::kFatal) {
     CloseSessionFile();
     EndProcess(kExitNoSoundDevice);
   }
+  steps.Mark("sound");
+  DebugLine("parvelo session: started at %lu ms, %s", static_cast<unsigned long>(steps.StartMs()),
+            steps.Text());
 
   const VideoOutcome video = CaptureVideo();
   if (audio == AudioStart::kRunning) FinishAudioCapture();
@@ -102,4 +109,8 @@ unsigned __stdcall RecordingThread(void*) {
   SetDlgItemTextW(g_recorder.mainWindow, kStopButtonId, Widen(IdleStopCaption()).c_str());
   SetDlgItemTextW(g_recorder.mainWindow, kStartButtonId, Widen(IdleStartCaption()).c_str());
   return 0;
+}
+
+void PrepareRecording() {
+  PrepareCapture();
 }

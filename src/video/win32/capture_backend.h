@@ -8,6 +8,11 @@
 
 enum class CaptureBackend { kNone, kDirect3D, kDirectDraw };
 
+// Each makes its back-end's first object of the process and releases it:
+// the libraries stay loaded, and their first use is paid for.
+void WarmUpDirect3D();
+void WarmUpDirectDraw();
+
 // Creates the Direct3D device (d3d9.dll is loaded at run time; a system
 // without it counts as Direct3DCreate9 failing).
 bool InitDirect3DCapture();

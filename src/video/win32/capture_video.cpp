@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <cstdio>
 #include <memory>
 
+#include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
@@ -20,14 +20,20 @@ constexpr DWORD kStopPollMs = 10;
 // message comes) before the next attempt, instead of spinning.
 constexpr DWORD kLostDeviceWaitMs = 50;
 
-CaptureBackend SetUpBackend() {
-  if (InitDirect3DCapture()) {
-    if (SetUpDirect3DSurface()) return CaptureBackend::kDirect3D;
+CaptureBackend SetUpBackend(StepClock& steps) {
+  const bool device = InitDirect3DCapture();
+  steps.Mark("direct3d device");
+  if (device) {
+    const bool surface = SetUpDirect3DSurface();
+    steps.Mark("direct3d test grabs");
+    if (surface) return CaptureBackend::kDirect3D;
     // A device whose surface cannot be made, or whose front-buffer copy is
     // not the screen, is given up for DirectDraw.
     ReleaseDirect3D();
   }
-  if (InitDirectDrawCapture()) {
+  const bool directDraw = InitDirectDrawCapture();
+  steps.Mark("directdraw");
+  if (directDraw) {
     g_recorder.ddSurfaceDesc = {};
     g_recorder.ddSurfaceDesc.dwSize = kSurfaceDescBytes;
     return CaptureBackend::kDirectDraw;
@@ -87,26 +93,30 @@ struct CaptureStats {
                  : 0.0;
   }
   void Report(const char* backend) const {
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "parvelo capture: backend %s, %u grabs, %u of %u slots written, "
-                  "grab %.2f ms, encode+write %.2f ms\n",
-                  backend, grabs, writes, slots, MeanMs(grabTicks, grabs),
-                  MeanMs(writeTicks, writes));
-    OutputDebugStringA(line);
+    DebugLine(
+        "parvelo capture: backend %s, %u grabs, %u of %u slots written, "
+        "grab %.2f ms, encode+write %.2f ms",
+        backend, grabs, writes, slots, MeanMs(grabTicks, grabs), MeanMs(writeTicks, writes));
   }
 };
 
-// Grabs back to back until Stop, writing each grab whose slot is new.
-void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
+// Grabs back to back until Stop, writing each grab whose slot is new. The
+// first pass is made even when Stop came during the set-up: a session that
+// made its stream always holds a picture (a stream without frames is one
+// that common players and decoders refuse), and the sound, already lined
+// up with this first frame, is not lined up with one that never comes.
+void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry, const StepClock& steps) {
   CaptureStats stats;
   QueryPerformanceFrequency(&stats.frequency);
   const FramePacing pacing = PacingFor(g_recorder.framesPerSecond);
   const DWORD start = timeGetTime();
   g_recorder.videoStartMs.store(start);
   g_recorder.videoStarted.store(1);
+  DebugLine("parvelo capture: first frame at %lu ms, set-up %lu ms: %s",
+            static_cast<unsigned long>(start), static_cast<unsigned long>(start - steps.StartMs()),
+            steps.Text());
   int64_t lastIndex = -1;
-  while (g_recorder.idleFlag.load() == 0) {
+  do {
     // Taken before the grab: a frame belongs to the slot its grab began in.
     const uint32_t index = FrameSlotIndex(timeGetTime() - start, pacing);
     const int64_t grabStart = CaptureStats::Now();
@@ -129,11 +139,16 @@ void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry) {
     } else {
       WaitServingMessages(kLostDeviceWaitMs);
     }
-  }
+  } while (g_recorder.idleFlag.load() == 0);
   stats.Report(backend == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
 }
 
 }  // namespace
+
+void PrepareCapture() {
+  WarmUpDirect3D();
+  WarmUpDirectDraw();
+}
 
 VideoOutcome CaptureVideo() {
   const FrameGeometry geometry = GeometryFor(g_recorder.captureWidth, g_recorder.captureHeight);
@@ -143,7 +158,8 @@ VideoOutcome CaptureVideo() {
       new uint8_t[2 * static_cast<size_t>(geometry.frameBytes)]());
   g_recorder.frameBuffer = frameBuffer.get();
 
-  const CaptureBackend backend = SetUpBackend();
+  StepClock steps;
+  const CaptureBackend backend = SetUpBackend(steps);
   if (backend == CaptureBackend::kNone) {
     g_recorder.frameBuffer = nullptr;
     // The process ends after the message: the icon goes first.
@@ -152,8 +168,8 @@ VideoOutcome CaptureVideo() {
     return VideoOutcome::kNoBackend;
   }
 
-  if (OpenVideoStream(geometry)) {
-    RecordFrames(backend, geometry);
+  if (OpenVideoStream(geometry, steps)) {
+    RecordFrames(backend, geometry, steps);
   } else {
     // No compressor: the session goes on (with sound, if wanted) until the
     // user stops it, and the file is closed properly.

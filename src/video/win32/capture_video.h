@@ -10,3 +10,9 @@ enum class VideoOutcome {
 };
 
 VideoOutcome CaptureVideo();
+
+// Brings up both grabbing back-ends' libraries once and lets their objects
+// go again, so that a session's set-up does not pay for their first use in
+// the process (under Wine: its OpenGL stack). Any thread, before or
+// between sessions; failures are left for the session to meet.
+void PrepareCapture();

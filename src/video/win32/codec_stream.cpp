@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "video/win32/compressed_stream.h"
+#include "framework/win32/debug_line.h"
 #include "session/win32/recorder_globals.h"
+#include "video/win32/compressed_stream.h"
 
 namespace {
 
@@ -82,13 +83,15 @@ LRESULT CALLBACK CodecDriverProc(DWORD_PTR driverId, HDRVR driver, UINT message,
   return proc ? proc(driverId, driver, message, param1, param2) : 0;
 }
 
-bool OpenVideoStream(const FrameGeometry& geometry) {
+bool OpenVideoStream(const FrameGeometry& geometry, StepClock& steps) {
   g_recorder.rawFormat = MakeRawFrameFormat(geometry.width, geometry.height);
   if (!LoadDriverProc()) return false;
   ICInstall(ICTYPE_VIDEO, kCodecHandler, reinterpret_cast<LPARAM>(CodecDriverProc), nullptr,
             ICINSTALL_FUNCTION);
   codecInstalled = true;
-  if (!ReadCodecState()) return false;
+  const bool haveState = ReadCodecState();
+  steps.Mark("codec");
+  if (!haveState) return false;
 
   AVICOMPRESSOPTIONS options = CompressionOptions();
   AviStreamInfo header =
@@ -105,6 +108,7 @@ bool OpenVideoStream(const FrameGeometry& geometry) {
     CloseVideoStream();
     return false;
   }
+  steps.Mark("streams");
   return true;
 }
 

@@ -4,12 +4,15 @@
 
 #include "video/frame_copy.h"
 
+class StepClock;
+
 // Installs the compressor, reads and adjusts its state, creates the raw
 // and compressed video streams in the session's file and gives them the
 // frames' format. False when the codec library or its DriverProc is
 // missing, the compressor does not open or reports no state, or a stream
-// cannot be made: then nothing of the video stream exists.
-bool OpenVideoStream(const FrameGeometry& geometry);
+// cannot be made: then nothing of the video stream exists. Marks the
+// installation and the streams on `steps`.
+bool OpenVideoStream(const FrameGeometry& geometry, StepClock& steps);
 
 // Releases the compressed stream, then the raw one.
 void CloseVideoStream();

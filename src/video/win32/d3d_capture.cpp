@@ -56,8 +56,9 @@ void DestroyDeviceWindow() {
 }
 
 IDirect3D9* CreateDirect3D() {
-  // Loaded by name, so the program starts on a system without Direct3D 9.
-  HMODULE library = LoadLibraryA("d3d9.dll");
+  // The reference is kept for the life of the process, as the start-up
+  // task's is.
+  HMODULE library = LoadLibraryA(kDirect3DLibrary);
   if (!library) return nullptr;
   auto create = reinterpret_cast<Direct3DCreate9Proc>(
       reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate9")));
@@ -155,6 +156,10 @@ bool RecoverDevice() {
 }
 
 }  // namespace
+
+void WarmUpDirect3D() {
+  ComPtr<IDirect3D9> direct3D(CreateDirect3D());
+}
 
 bool InitDirect3DCapture() {
   ComPtr<IDirect3D9> direct3D(CreateDirect3D());

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ddraw.h>
 
+#include "framework/win32/scoped_win.h"
 #include "session/win32/recorder_globals.h"
 #include "video/device_recovery.h"
 #include "video/win32/capture_backend.h"
@@ -99,13 +100,25 @@ bool RecoverFrom(HRESULT result) {
   return false;
 }
 
+// The library's creation entry, from the capture settings' names; the
+// library's reference is kept for the life of the process.
+DirectDrawCreateProc LoadDirectDrawCreate() {
+  HMODULE library = LoadLibraryA(g_recorder.ddrawLibraryName);
+  return library ? reinterpret_cast<DirectDrawCreateProc>(
+                       reinterpret_cast<void*>(GetProcAddress(library, g_recorder.ddrawCreateName)))
+                 : nullptr;
+}
+
 }  // namespace
 
+void WarmUpDirectDraw() {
+  ComPtr<IDirectDraw> ddraw;
+  if (DirectDrawCreateProc create = LoadDirectDrawCreate())
+    create(nullptr, ddraw.Receive(), nullptr);
+}
+
 bool InitDirectDrawCapture() {
-  HMODULE library = LoadLibraryA(g_recorder.ddrawLibraryName);
-  if (!library) return false;
-  auto create = reinterpret_cast<DirectDrawCreateProc>(
-      reinterpret_cast<void*>(GetProcAddress(library, g_recorder.ddrawCreateName)));
+  DirectDrawCreateProc create = LoadDirectDrawCreate();
   if (!create || create(nullptr, &g_recorder.ddraw, nullptr) != DD_OK) return false;
   // The normal level needs no window. With the dialog's window Wine's
   // primary surface blits black.

@@ -5,7 +5,9 @@
 // 2 when the window or control was not found in time.
 //
 //   probe dialog [timeout-ms]          title, visibility and every control's state
-//   probe click <id>                    BM_CLICK on a dialog button (posted)
+//   probe click <id>                    BM_CLICK on a dialog button (posted); prints
+//                                       at=<timeGetTime ms> of the click, the clock
+//                                       Parvelo's debug lines use
 //   probe click-timed <id> <watch-id> <hex> [timeout-ms [first-hex]]
 //                                       BM_CLICK (sent, so the handler has run when it
 //                                       returns), then the milliseconds until control
@@ -34,6 +36,7 @@
 //                                       window of Parvelo's process, as a broadcast would;
 //                                       exit 4 when any window did not answer in time
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -393,6 +396,7 @@ int main(int argc, char** argv) {
   if (command == "click" && argc >= 3) {
     HWND button = GetDlgItem(dialog, atoi(argv[2]));
     if (!button) return kExitNotFound;
+    printf("at=%lu\n", static_cast<unsigned long>(timeGetTime()));
     PostMessageW(button, BM_CLICK, 0, 0);
     return 0;
   }
