@@ -1,5 +1,6 @@
 #include "audio/audio_alignment.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "audio/mp3_format.h"
@@ -9,8 +10,13 @@ namespace {
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kFramesPerMs = kPcmSamplesPerSecond / kMsPerSecond;
 constexpr double kNominalMsPerFrame = 1.0 / kFramesPerMs;
-// The offset that is left alone.
-constexpr double kToleranceMs = 20.0;
+// An offset error further than this, past what stretching takes care of,
+// is filled with silence or cut at once: a lost buffer, a pause, or what a
+// clock further off than the stretch's bound leaves over.
+constexpr double kGateMs = 20.0;
+// The gate widens by this many times the fit's own error at the newest
+// arrival: the first seconds' fit, off by up to tens of ms, is no step.
+constexpr double kGateFitErrors = 2.0;
 // An arrival further than this off the fit is a step (a lost buffer, a
 // pause) once the next arrival confirms it, or a late poll if not: arrival
 // jitter is tens of ms.
@@ -22,6 +28,20 @@ constexpr size_t kSlopeFitPoints = 3;
 // filled: the first few arrivals' jitter is no step.
 constexpr size_t kSettledFitPoints = 5;
 
+// The offset term acts from this many points on, early enough that a
+// recording of under a minute is held; before it the first buffer's
+// placement stands.
+constexpr size_t kOffsetFitPoints = 3;
+// The part of the offset error taken in by one buffer: enough to settle in
+// tens of buffers, little enough to smooth the fit's own wander.
+constexpr double kOffsetGain = 0.25;
+// From this many points on the fitted clock ratio is trusted: a slope from
+// a minute of arrivals jittered by tens of ms is good to about 0.01 %.
+constexpr size_t kRatioFitPoints = 60;
+// How much the stretch may change from one buffer to the next, so that a
+// jump of the fit is never heard as a jump in pitch.
+constexpr double kStretchSlewPerMille = 0.5;
+
 // One buffer of zeros, for silence of any length.
 const int16_t kSilence[kPcmSamplesPerSecond * kPcmChannels] = {};
 constexpr uint32_t kStretchedFramesMax =
@@ -32,7 +52,16 @@ int64_t Round(double value) {
   return static_cast<int64_t>(std::llround(value));
 }
 
+// Frames that stretching `frames` by `perMille` adds (negative: takes
+// away), never past the bound.
+int64_t StretchedFrames(uint32_t frames, double perMille) {
+  const auto maxFrames = static_cast<int64_t>(frames * kMaxStretchPerMille / kPerMille);
+  return std::clamp(Round(perMille * frames / kPerMille), -maxFrames, maxFrames);
+}
+
 }  // namespace
+
+SoundAligner::SoundAligner(uint32_t knownDelayFrames) : knownDelayFrames_(knownDelayFrames) {}
 
 void SoundAligner::AddPoint(const Point& point) {
   points_[nextPoint_] = point;
@@ -40,25 +69,46 @@ void SoundAligner::AddPoint(const Point& point) {
   if (pointCount_ < kFitPoints) ++pointCount_;
 }
 
-double SoundAligner::FittedArrivalMs(double deviceFrames) const {
-  double meanX = 0, meanY = 0;
+double SoundAligner::Line::ArrivalMs(double deviceFrames) const {
+  return meanMs + msPerFrame * (deviceFrames - meanFrames);
+}
+
+SoundAligner::Line SoundAligner::Fit() const {
+  Line line;
+  line.points = static_cast<double>(pointCount_);
   for (size_t i = 0; i < pointCount_; ++i) {
-    meanX += points_[i].deviceFrames;
-    meanY += points_[i].arrivalMs;
+    line.meanFrames += points_[i].deviceFrames;
+    line.meanMs += points_[i].arrivalMs;
   }
-  meanX /= static_cast<double>(pointCount_);
-  meanY /= static_cast<double>(pointCount_);
-  double slope = kNominalMsPerFrame;
+  line.meanFrames /= line.points;
+  line.meanMs /= line.points;
+  line.msPerFrame = kNominalMsPerFrame;
   if (pointCount_ >= kSlopeFitPoints) {
     double sxx = 0, sxy = 0;
     for (size_t i = 0; i < pointCount_; ++i) {
-      const double dx = points_[i].deviceFrames - meanX;
+      const double dx = points_[i].deviceFrames - line.meanFrames;
       sxx += dx * dx;
-      sxy += dx * (points_[i].arrivalMs - meanY);
+      sxy += dx * (points_[i].arrivalMs - line.meanMs);
     }
-    if (sxx > 0) slope = sxy / sxx;
+    if (sxx > 0) {
+      line.msPerFrame = sxy / sxx;
+      line.framesSquaredSum = sxx;
+      double squaresMs = 0;
+      for (size_t i = 0; i < pointCount_; ++i) {
+        const double residualMs = points_[i].arrivalMs - line.ArrivalMs(points_[i].deviceFrames);
+        squaresMs += residualMs * residualMs;
+      }
+      // Two of the points went into the line itself.
+      line.varianceMsSquared = squaresMs / static_cast<double>(pointCount_ - 2);
+    }
   }
-  return meanY + slope * (deviceFrames - meanX);
+  return line;
+}
+
+double SoundAligner::Line::ErrorMs(double deviceFrames) const {
+  if (framesSquaredSum <= 0) return 0;
+  const double dx = deviceFrames - meanFrames;
+  return std::sqrt(varianceMsSquared * (1 / points + dx * dx / framesSquaredSum));
 }
 
 void SoundAligner::UpdateFit(const Point& point) {
@@ -66,7 +116,7 @@ void SoundAligner::UpdateFit(const Point& point) {
     AddPoint(point);
     return;
   }
-  const double residualMs = point.arrivalMs - FittedArrivalMs(point.deviceFrames);
+  const double residualMs = point.arrivalMs - Fit().ArrivalMs(point.deviceFrames);
   if (std::fabs(residualMs) <= kStepMs) {
     havePending_ = false;  // a lone outlier before this one was a late poll
     AddPoint(point);
@@ -83,6 +133,23 @@ void SoundAligner::UpdateFit(const Point& point) {
   }
   havePending_ = true;
   pendingResidualMs_ = residualMs;
+}
+
+double SoundAligner::StretchPerMille(uint32_t frames, double needFrames, const Line& line) {
+  // The clock ratio: frames the device's rate adds to (or takes from) every
+  // buffer, once the fit has seen enough of it to be trusted.
+  const double driftFrames =
+      pointCount_ >= kRatioFitPoints ? frames * (line.msPerFrame / kNominalMsPerFrame - 1) : 0;
+  // The offset: what is left once the ratio is taken care of, pulled in a
+  // part at a time so that the fit's own wander is smoothed.
+  const double offsetFrames = pointCount_ >= kOffsetFitPoints ? needFrames - driftFrames : 0;
+  const double wantedPerMille =
+      (driftFrames + kOffsetGain * offsetFrames) * kPerMille / static_cast<double>(frames);
+  const double slewed = std::clamp(wantedPerMille, stretchPerMille_ - kStretchSlewPerMille,
+                                   stretchPerMille_ + kStretchSlewPerMille);
+  stretchPerMille_ = std::clamp(slewed, -static_cast<double>(kMaxStretchPerMille),
+                                static_cast<double>(kMaxStretchPerMille));
+  return stretchPerMille_;
 }
 
 BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoClock& video) {
@@ -105,10 +172,12 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   if (video.state != VideoState::kRunning) return plan;
 
   // Where this buffer's last frame belongs in the stream: its time on the
-  // fitted device clock, counted from the video's position 0.
+  // fitted device clock, counted from the video's position 0, less what the
+  // decoder will put in front of it.
+  const Line line = Fit();
   const double videoStartMs = static_cast<double>(static_cast<int32_t>(video.startMs - originMs_));
   const int64_t targetFrames =
-      Round((FittedArrivalMs(point.deviceFrames) - videoStartMs) * kFramesPerMs);
+      Round((line.ArrivalMs(point.deviceFrames) - videoStartMs) * kFramesPerMs) - knownDelayFrames_;
   if (!started_) {
     if (targetFrames <= 0) return plan;  // all of it from before the first frame
     started_ = true;
@@ -125,30 +194,25 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   }
 
   plan.keep = true;
-  plan.outputFrames = frames;
   // Frames to add (positive: the sound runs early) to end on the target.
   const int64_t needFrames = targetFrames - writtenFrames_ - frames;
-  if (std::fabs(static_cast<double>(needFrames)) > kToleranceMs * kFramesPerMs) correcting_ = true;
-  if (correcting_) {
-    const auto maxStretch = static_cast<int64_t>(frames * kMaxStretchPerMille / kPerMille);
-    const int64_t stretch = needFrames > maxStretch
-                                ? maxStretch
-                                : (needFrames < -maxStretch ? -maxStretch : needFrames);
-    const bool fitSettled = pointCount_ >= kSettledFitPoints;
-    if (!fitSettled ||
-        std::fabs(static_cast<double>(needFrames - stretch)) <= kToleranceMs * kFramesPerMs) {
-      plan.outputFrames = static_cast<uint32_t>(frames + stretch);
-      correcting_ = stretch != needFrames;  // stretch on with the next buffers
-    } else if (needFrames > 0) {
-      plan.silenceFrames = static_cast<uint32_t>(needFrames);
-      correcting_ = false;
+  const double stretchPerMille = StretchPerMille(frames, static_cast<double>(needFrames), line);
+  // What stretching leaves over goes in or out at once past the gate, once
+  // the fit is past the first few arrivals' jitter.
+  const int64_t leftFrames = needFrames - StretchedFrames(frames, stretchPerMille);
+  const double gateMs = kGateMs + kGateFitErrors * line.ErrorMs(point.deviceFrames);
+  if (pointCount_ >= kSettledFitPoints &&
+      std::fabs(static_cast<double>(leftFrames)) > gateMs * kFramesPerMs) {
+    if (leftFrames > 0) {
+      plan.silenceFrames = static_cast<uint32_t>(leftFrames);
     } else {
       // A cut longer than the buffer carries on into the next one.
-      plan.skipFrames = static_cast<uint32_t>(-needFrames < frames ? -needFrames : frames);
-      plan.outputFrames = frames - plan.skipFrames;
-      correcting_ = plan.outputFrames == 0;
+      plan.skipFrames = static_cast<uint32_t>(-leftFrames < frames ? -leftFrames : frames);
     }
   }
+  const uint32_t keptFrames = frames - plan.skipFrames;
+  plan.outputFrames =
+      static_cast<uint32_t>(keptFrames + StretchedFrames(keptFrames, stretchPerMille));
   writtenFrames_ += plan.silenceFrames + plan.outputFrames;
   return plan;
 }

@@ -10,11 +10,15 @@
 // frame buffers are left out; the first kept one is cut or padded with
 // silence to the first frame's time; after that the offset of the sound
 // against the video clock is estimated with a line fit over minutes of
-// arrival times (one arrival is off by tens of ms, the fit is not) and
-// corrected only when it leaves +-20 ms, by resampling a buffer by at most
-// 0.5 %. A step (a lost buffer, a pause of the device), and whatever a clock
-// further off than 0.5 % leaves over, is filled with silence or cut at once.
-// A recording whose offset stays inside +-20 ms is written as it comes.
+// arrival times (one arrival is off by tens of ms, the fit is not) and held
+// on its target all the time by resampling each buffer by at most 0.5 %:
+// a part of the fitted offset error, from the first few arrivals on, and
+// once a minute of arrivals has been seen the fitted ratio of the clocks;
+// the stretch changes by at most 0.05 % from one buffer to the next. A step
+// (a lost buffer, a pause of the device), and whatever a clock further off
+// than 0.5 % leaves over, is filled with silence or cut at once when it
+// passes a gate of 20 ms (wider by the fit's own error while that is large).
+// The target can lie ahead of the picture by a decoder's known delay.
 #pragma once
 
 #include <array>
@@ -47,6 +51,11 @@ struct BufferPlan {
 
 class SoundAligner {
  public:
+  // `knownDelayFrames`: frames a decoder puts in front of what it was given
+  // (an encoder's and a decoder's delay); the stream is written that much
+  // ahead, so that what is heard lands on the picture.
+  explicit SoundAligner(uint32_t knownDelayFrames = 0);
+
   // A buffer of `frames` stereo sample frames came back at `arrivalMs`
   // (timeGetTime; differences wrap harmlessly). Buffers come in the
   // device's order, all of them, kept or not: the dropped ones still tell
@@ -62,10 +71,26 @@ class SoundAligner {
   // short enough to follow a clock that wanders with temperature.
   static constexpr size_t kFitPoints = 180;
 
+  // The line fitted through the points.
+  struct Line {
+    double meanFrames = 0;
+    double meanMs = 0;
+    double msPerFrame = 0;
+    double points = 0;
+    double framesSquaredSum = 0;   // of the points' frames about their mean; 0: slope not fitted
+    double varianceMsSquared = 0;  // of the points' arrivals about the line, in ms squared
+    // When the device delivered its `deviceFrames`th frame.
+    double ArrivalMs(double deviceFrames) const;
+    // How far the line itself may be off there: its standard error.
+    double ErrorMs(double deviceFrames) const;
+  };
+
   void AddPoint(const Point& point);
-  // When the device delivered its `deviceFrames`th frame, on the fit.
-  double FittedArrivalMs(double deviceFrames) const;
+  Line Fit() const;
   void UpdateFit(const Point& point);
+  // How much a buffer of `frames` is stretched (negative: squeezed), per
+  // mille, when adding `needFrames` would put it on its target.
+  double StretchPerMille(uint32_t frames, double needFrames, const Line& line);
 
   bool haveOrigin_ = false;
   uint32_t originMs_ = 0;
@@ -76,10 +101,11 @@ class SoundAligner {
   bool havePending_ = false;  // an arrival far off the fit, not trusted yet
   double pendingResidualMs_ = 0;
 
+  uint32_t knownDelayFrames_ = 0;
   bool started_ = false;  // the first buffer on the picture has been placed
   bool absent_ = false;   // no video this session: the sound is kept as it comes
   int64_t writtenFrames_ = 0;
-  bool correcting_ = false;
+  double stretchPerMille_ = 0;  // the last buffer's, for the next one's slew
 };
 
 // Hands what `plan` makes of a buffer of `frames` interleaved stereo

@@ -19,22 +19,39 @@ VideoClock Running(uint32_t startMs) {
 }
 
 TEST(SoundAligner, FirstKeptBufferIsCutOrPaddedToTheFirstFrame) {
+  // LAME's encoder delay with our settings and the decoder's: 576 + 529.
+  constexpr uint32_t kMp3DelayFrames = 1105;
   struct Case {
     const char* what;
-    uint32_t arrivalMs, frames, videoStartMs;
+    uint32_t delayFrames, arrivalMs, frames, videoStartMs;
+    bool keep;
     uint32_t silence, skip, output;
   } cases[] = {
-      {"sound began 500 ms before the picture", 2000, 44100, 1500, 0, 22050, 22050},
-      {"sound began with the picture", 2000, 44100, 1000, 0, 0, 44100},
-      {"sound began 500 ms after the picture", 2000, 44100, 500, 22050, 0, 44100},
-      {"a half buffer 250 ms after the picture", 2000, 22050, 1250, 11025, 0, 22050},
-      {"picture began 1 ms before the buffer came back", 2000, 44100, 1999, 0, 44056, 44},
+      {"sound began 500 ms before the picture", 0, 2000, 44100, 1500, true, 0, 22050, 22050},
+      {"sound began with the picture", 0, 2000, 44100, 1000, true, 0, 0, 44100},
+      {"sound began 500 ms after the picture", 0, 2000, 44100, 500, true, 22050, 0, 44100},
+      {"a half buffer 250 ms after the picture", 0, 2000, 22050, 1250, true, 11025, 0, 22050},
+      {"picture began 1 ms before the buffer came back", 0, 2000, 44100, 1999, true, 0, 44056, 44},
+      // The decoder puts 1105 frames in front: the stream is written that
+      // much ahead.
+      {"with the decoder's delay: 500 ms before", kMp3DelayFrames, 2000, 44100, 1500, true, 0,
+       23155, 20945},
+      {"with the decoder's delay: with the picture", kMp3DelayFrames, 2000, 44100, 1000, true, 0,
+       1105, 42995},
+      {"with the decoder's delay: 500 ms after", kMp3DelayFrames, 2000, 44100, 500, true, 20945, 0,
+       44100},
+      {"with the decoder's delay: 20 ms after", kMp3DelayFrames, 2000, 44100, 980, true, 0, 223,
+       43877},
+      {"with the decoder's delay: 30 ms after", kMp3DelayFrames, 2000, 44100, 970, true, 218, 0,
+       44100},
+      {"with the decoder's delay: picture 20 ms before the buffer came back", kMp3DelayFrames, 2000,
+       44100, 1980, false, 0, 0, 0},
   };
   for (const Case& c : cases) {
-    SoundAligner aligner;
+    SoundAligner aligner(c.delayFrames);
     const BufferPlan plan =
         aligner.Place(kClockBaseMs + c.arrivalMs, c.frames, Running(kClockBaseMs + c.videoStartMs));
-    EXPECT_TRUE(plan.keep) << c.what;
+    EXPECT_EQ(plan.keep, c.keep) << c.what;
     EXPECT_EQ(plan.silenceFrames, c.silence) << c.what;
     EXPECT_EQ(plan.skipFrames, c.skip) << c.what;
     EXPECT_EQ(plan.outputFrames, c.output) << c.what;
@@ -74,28 +91,40 @@ struct Device {
   double jitterMs;
   int buffers;
   double videoStartMs;
-  int eventAt;            // buffer before which the event happens, -1 for none
-  double pauseMs;         // time that passes with no frames at the event
-  int settleBuffers = 0;  // buffers before the offset is judged
-  bool stall = false;     // the event only has that buffer seen late (a busy thread)
+  int eventAt;                    // buffer before which the event happens, -1 for none
+  double pauseMs;                 // time that passes with no frames at the event
+  int settleBuffers = 0;          // buffers before the offset is judged
+  bool stall = false;             // the event only has that buffer seen late (a busy thread)
+  uint32_t knownDelayFrames = 0;  // the decoder's delay the aligner is told of
 };
 
+// The offset a settled controller holds, and what a stretch may be.
+constexpr double kHeldMs = 5;
+constexpr int64_t kMaxStretchFrames = 220;           // 0.5 % of a buffer
+constexpr double kMaxStretchChangePerMille = 0.525;  // 0.05 %, and a frame of rounding
+
 struct Outcome {
-  double worstMs = 0;  // largest distance of the offset from the arrivals' mean lag
-  int stretched = 0;   // buffers resampled
-  int steps = 0;       // silence put in or sound cut after the first kept buffer
+  double worstMs = 0;                // largest distance of the offset from its target once judged
+  int settledAfter = 0;              // kept buffers until the offset stays within kHeldMs
+  int stretched = 0;                 // buffers resampled
+  int steps = 0;                     // silence put in or sound cut after the first kept buffer
+  int64_t largestStretchFrames = 0;  // added or taken by resampling one buffer
+  double largestStretchChangePerMille = 0;  // of one buffer's stretch from the last's
 };
 
 constexpr double kLatencyMs = 30;
 
 Outcome Simulate(const Device& d) {
-  SoundAligner aligner;
+  SoundAligner aligner(d.knownDelayFrames);
   std::mt19937 random(7);
   std::uniform_real_distribution<double> jitter(0, d.jitterMs);
   const double msPerFrame = 1 / (kFramesPerMs * (1 + d.errorPpm * 1e-6));
-  const double lagMs = kLatencyMs + d.jitterMs / 2;
+  // The arrivals' mean lag, less the delay the stream is written ahead by.
+  const double targetMs = kLatencyMs + d.jitterMs / 2 - d.knownDelayFrames / kFramesPerMs;
   double capturedMs = 0;  // when the device took its last frame
   int64_t written = -1;
+  int kept = 0;
+  double lastStretchPerMille = 0;
   Outcome outcome;
   for (int i = 0; i < d.buffers; ++i) {
     const bool atEvent = i == d.eventAt;
@@ -110,19 +139,29 @@ Outcome Simulate(const Device& d) {
         static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
     const BufferPlan plan = aligner.Place(arrivalMs, kFramesPerBuffer, video);
     if (!plan.keep) continue;
+    const uint32_t keptFrames = kFramesPerBuffer - plan.skipFrames;
+    const int64_t stretch = int64_t{plan.outputFrames} - keptFrames;
+    const double stretchPerMille = 1000.0 * static_cast<double>(stretch) / keptFrames;
     if (written >= 0) {
       outcome.steps += plan.silenceFrames + plan.skipFrames > 0;
+      outcome.largestStretchChangePerMille = std::fmax(
+          outcome.largestStretchChangePerMille, std::fabs(stretchPerMille - lastStretchPerMille));
     } else {
       written = 0;
     }
-    outcome.stretched += plan.outputFrames != kFramesPerBuffer - plan.skipFrames;
+    ++kept;
+    lastStretchPerMille = stretchPerMille;
+    outcome.stretched += stretch != 0;
+    outcome.largestStretchFrames = std::max(outcome.largestStretchFrames, std::abs(stretch));
     written += plan.silenceFrames + plan.outputFrames;
     // The buffer's last frame sits at `written` in the stream; on the
     // picture's time line it was taken at capturedMs - videoStartMs.
     const double offsetMs = written / kFramesPerMs - (capturedMs - d.videoStartMs);
+    const double errorMs = std::fabs(offsetMs - targetMs);
     const bool stepping = !d.stall && d.eventAt >= 0 && (atEvent || i == d.eventAt + 1);
-    if (!stepping && i >= d.settleBuffers)
-      outcome.worstMs = std::fmax(outcome.worstMs, std::fabs(offsetMs - lagMs));
+    if (stepping) continue;
+    if (i >= d.settleBuffers) outcome.worstMs = std::fmax(outcome.worstMs, errorMs);
+    if (errorMs > kHeldMs) outcome.settledAfter = kept;
   }
   return outcome;
 }
@@ -130,68 +169,132 @@ Outcome Simulate(const Device& d) {
 TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
   constexpr int kMinute = 60, kHour = 3600;
   // The millisecond clock is read in whole ms.
-  constexpr double kBoundMs = 21;
-  constexpr double kJitteredBoundMs = 25;
+  constexpr double kRoundingMs = 1;
+  // Beyond the stretch's bound the offset saws inside the gate.
+  constexpr double kGatedMs = 21;
+  // ... and with 40 ms of jitter the gate widens by twice the fit's error,
+  // which the fit is also off by: about 2 ms each after minutes.
+  constexpr double kJitteredGatedMs = 27;
   // A clock 1 % off shows in the fit after five arrivals.
   constexpr int kSettle = 5;
+  // The fitted clock ratio has taken over, and the offset it left is in.
+  constexpr int kHeldAfter = 2 * kMinute;
+  // A clock 0.1 % off, from a first buffer placed on an arrival up to 20 ms
+  // off the mean: within kHeldMs this soon.
+  constexpr int kSettledBy = 40;
+  constexpr uint32_t kMp3DelayFrames = 1105;  // 25.06 ms
+  // A controller acts on every buffer whose target the clock or the fit
+  // moves, by a few frames: a clock off at all, or jittered arrivals, have
+  // nearly every buffer stretched. Only an exact, steady clock is left be.
   struct Case {
     Device device;
     double worstMs;
     int minStretched, maxStretched, minSteps, maxSteps;
   } cases[] = {
-      // Inside +-20 ms all along: written exactly as it comes.
-      {{"+0.01 % for two minutes", 100, 0, 2 * kMinute, 500, -1, 0}, kBoundMs, 0, 0, 0, 0},
-      {{"-0.01 % for two minutes", -100, 0, 2 * kMinute, 500, -1, 0}, kBoundMs, 0, 0, 0, 0},
-      // Slow clocks are only ever stretched, 20 ms in a few buffers at a time.
-      {{"+0.01 % for ten hours", 100, 0, 10 * kHour, 500, -1, 0}, kBoundMs, 700, 1000, 0, 0},
-      {{"-0.01 % for an hour", -100, 0, kHour, 500, -1, 0}, kBoundMs, 60, 120, 0, 0},
-      {{"+0.1 % for ten minutes", 1000, 0, 10 * kMinute, 500, -1, 0}, kBoundMs, 110, 160, 0, 0},
-      {{"-0.1 % for ten minutes", -1000, 0, 10 * kMinute, 500, -1, 0}, kBoundMs, 110, 160, 0, 0},
-      // Beyond 0.5 % what stretching leaves over is cut or filled at once.
+      {{"exact clock for an hour", 0, 0, kHour, 500, -1, 0}, kRoundingMs, 0, 0, 0, 0},
+      {{"+0.01 % for ten hours", 100, 0, 10 * kHour, 500, -1, 0}, kRoundingMs, 35900, 36000, 0, 0},
+      {{"-0.01 % for an hour", -100, 0, kHour, 500, -1, 0}, kRoundingMs, 3590, 3600, 0, 0},
+      // Arrivals off by up to 40 ms: held to a few ms of the mean lag.
+      {{"exact clock, 40 ms of jitter, an hour", 0, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3000,
+       3600,
+       0,
+       0},
+      {{"+0.01 %, 40 ms of jitter, an hour", 100, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3000,
+       3600,
+       0,
+       0},
+      {{"-0.01 %, 40 ms of jitter, an hour", -100, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3000,
+       3600,
+       0,
+       0},
+      {{"+0.1 %, 40 ms of jitter, an hour", 1000, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3590,
+       3600,
+       0,
+       0},
+      {{"-0.1 %, 40 ms of jitter, an hour", -1000, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3590,
+       3600,
+       0,
+       0},
+      {{"+0.4 %, 40 ms of jitter, an hour", 4000, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3590,
+       3600,
+       0,
+       0},
+      {{"-0.4 %, 40 ms of jitter, an hour", -4000, 40, kHour, 500, -1, 0, kHeldAfter},
+       kHeldMs,
+       3590,
+       3600,
+       0,
+       0},
+      {{"+0.1 %, 40 ms of jitter, settling", 1000, 40, 10 * kMinute, 500, -1, 0, kSettledBy},
+       kHeldMs,
+       590,
+       600,
+       0,
+       0},
+      // The whole time line moves 25.06 ms ahead, and is held there.
+      {{"+0.1 %, 40 ms of jitter, the decoder's delay", 1000, 40, kHour, 500, -1, 0, kHeldAfter,
+        false, kMp3DelayFrames},
+       kHeldMs,
+       3590,
+       3600,
+       0,
+       0},
+      // Beyond 0.5 % the stretch stays at its bound and what it leaves over
+      // is cut or filled each time it passes the gate: every fourth or
+      // fifth buffer.
       {{"+1 % for five minutes", 10000, 0, 5 * kMinute, 500, -1, 0, kSettle},
-       kBoundMs,
-       0,
+       kGatedMs,
+       290,
        300,
-       80,
-       120},
+       55,
+       80},
       {{"-1 % for five minutes", -10000, 0, 5 * kMinute, 500, -1, 0, kSettle},
-       kBoundMs,
-       0,
+       kGatedMs,
+       290,
        300,
-       80,
-       120},
-      // Arrivals off by up to 40 ms: the fit sees through them, to a few ms.
-      {{"0.025 % with 40 ms of jitter for an hour", 250, 40, kHour, 500, -1, 0},
-       kJitteredBoundMs,
-       170,
+       55,
+       80},
+      {{"+1 %, 40 ms of jitter", 10000, 40, 5 * kMinute, 500, -1, 0, kHeldAfter},
+       kJitteredGatedMs,
+       290,
        300,
-       0,
-       0},
-      {{"exact clock with 40 ms of jitter for an hour", 0, 40, kHour, 500, -1, 0},
-       kJitteredBoundMs,
-       0,
-       20,
-       0,
-       0},
-      // A lost buffer and a pause of the device: filled once, at once.
-      {{"a lost buffer", 0, 10, 10 * kMinute, 500, 100, 1000}, kJitteredBoundMs, 0, 0, 1, 1},
+       50,
+       80},
+      {{"-1 %, 40 ms of jitter", -10000, 40, 5 * kMinute, 500, -1, 0, kHeldAfter},
+       kJitteredGatedMs,
+       290,
+       300,
+       50,
+       80},
+      // A lost buffer and a pause of the device: filled once, at once; a
+      // buffer seen late moves nothing.
+      {{"a lost buffer", 0, 10, 10 * kMinute, 500, 100, 1000}, kHeldMs, 300, 600, 1, 1},
       {{"one buffer seen 600 ms late", 0, 10, 10 * kMinute, 500, 100, 600, 0, true},
-       kJitteredBoundMs,
-       0,
-       0,
+       kHeldMs,
+       300,
+       600,
        0,
        0},
-      {{"a 5 s pause at +0.1 %", 1000, 10, 10 * kMinute, 500, 200, 5000},
-       kJitteredBoundMs,
-       100,
-       160,
-       1,
-       1},
+      {{"a 5 s pause at +0.1 %", 1000, 10, 10 * kMinute, 500, 200, 5000}, kHeldMs, 590, 600, 1, 1},
       // The picture starts 4.2 s after the sound (a message box).
-      {{"video 4.2 s late, +0.1 %", 1000, 10, 10 * kMinute, 4200, -1, 0},
-       kJitteredBoundMs,
-       100,
-       160,
+      {{"video 4.2 s late, +0.1 %", 1000, 10, 10 * kMinute, 4200, -1, 0}, kHeldMs, 590, 600, 0, 0},
+      {{"video 4.2 s late, +0.1 %, 40 ms of jitter", 1000, 40, 10 * kMinute, 4200, -1, 0,
+        kHeldAfter},
+       kHeldMs,
+       590,
+       600,
        0,
        0},
   };
@@ -202,8 +305,10 @@ TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
     EXPECT_LE(o.stretched, c.maxStretched) << c.device.what;
     EXPECT_GE(o.steps, c.minSteps) << c.device.what;
     EXPECT_LE(o.steps, c.maxSteps) << c.device.what;
-    std::printf("%-45s worst %5.1f ms, %4d stretched, %3d steps\n", c.device.what, o.worstMs,
-                o.stretched, o.steps);
+    EXPECT_LE(o.largestStretchFrames, kMaxStretchFrames) << c.device.what;
+    EXPECT_LE(o.largestStretchChangePerMille, kMaxStretchChangePerMille) << c.device.what;
+    std::printf("%-48s worst %4.1f ms, settled after %3d, %5d stretched, %2d steps\n",
+                c.device.what, o.worstMs, o.settledAfter, o.stretched, o.steps);
   }
 }
 
