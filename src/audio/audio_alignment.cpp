@@ -42,6 +42,10 @@ constexpr size_t kRatioFitPoints = 60;
 // jump of the fit is never heard as a jump in pitch.
 constexpr double kStretchSlewPerMille = 0.5;
 
+// A picture sampled once a frame interval shows an event, on average,
+// half an interval after it happened (the next frame's grab reads it).
+constexpr double kPictureLagPerFrameInterval = 2.0;
+
 // One buffer of zeros, for silence of any length.
 const int16_t kSilence[kPcmSamplesPerSecond * kPcmChannels] = {};
 constexpr uint32_t kStretchedFramesMax =
@@ -61,7 +65,13 @@ int64_t StretchedFrames(uint32_t frames, double perMille) {
 
 }  // namespace
 
-SoundAligner::SoundAligner(uint32_t knownDelayFrames) : knownDelayFrames_(knownDelayFrames) {}
+SoundAligner::SoundAligner(int32_t leadFrames) : leadFrames_(leadFrames) {}
+
+int32_t SoundLeadFrames(uint32_t decodedDelayFrames, int32_t framesPerSecond) {
+  const auto pictureLagFrames = static_cast<int32_t>(
+      Round(kPcmSamplesPerSecond / (kPictureLagPerFrameInterval * framesPerSecond)));
+  return static_cast<int32_t>(decodedDelayFrames) - pictureLagFrames;
+}
 
 void SoundAligner::AddPoint(const Point& point) {
   points_[nextPoint_] = point;
@@ -177,7 +187,7 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   const Line line = Fit();
   const double videoStartMs = static_cast<double>(static_cast<int32_t>(video.startMs - originMs_));
   const int64_t targetFrames =
-      Round((line.ArrivalMs(point.deviceFrames) - videoStartMs) * kFramesPerMs) - knownDelayFrames_;
+      Round((line.ArrivalMs(point.deviceFrames) - videoStartMs) * kFramesPerMs) - leadFrames_;
   if (!started_) {
     if (targetFrames <= 0) return plan;  // all of it from before the first frame
     started_ = true;
@@ -190,6 +200,7 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
       plan.outputFrames = static_cast<uint32_t>(targetFrames);
     }
     writtenFrames_ = targetFrames;
+    lastOffsetMs_ = 0;
     return plan;
   }
 
@@ -214,6 +225,7 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   plan.outputFrames =
       static_cast<uint32_t>(keptFrames + StretchedFrames(keptFrames, stretchPerMille));
   writtenFrames_ += plan.silenceFrames + plan.outputFrames;
+  lastOffsetMs_ = static_cast<double>(writtenFrames_ - targetFrames) / kFramesPerMs;
   return plan;
 }
 

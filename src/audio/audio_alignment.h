@@ -51,16 +51,20 @@ struct BufferPlan {
 
 class SoundAligner {
  public:
-  // `knownDelayFrames`: frames a decoder puts in front of what it was given
-  // (an encoder's and a decoder's delay); the stream is written that much
-  // ahead, so that what is heard lands on the picture.
-  explicit SoundAligner(uint32_t knownDelayFrames = 0);
+  // `leadFrames`: how far ahead of its capture moments the sound is
+  // written (see SoundLeadFrames), so that what is heard lands on the
+  // picture as it is seen.
+  explicit SoundAligner(int32_t leadFrames = 0);
 
   // A buffer of `frames` stereo sample frames came back at `arrivalMs`
   // (timeGetTime; differences wrap harmlessly). Buffers come in the
   // device's order, all of them, kept or not: the dropped ones still tell
   // the device's pace.
   BufferPlan Place(uint32_t arrivalMs, uint32_t frames, const VideoClock& video);
+
+  // How far the last kept buffer's end was written from its target, by the
+  // fit, in ms (positive: later, as sound minus picture reads).
+  double LastOffsetMs() const { return lastOffsetMs_; }
 
  private:
   struct Point {
@@ -101,12 +105,21 @@ class SoundAligner {
   bool havePending_ = false;  // an arrival far off the fit, not trusted yet
   double pendingResidualMs_ = 0;
 
-  uint32_t knownDelayFrames_ = 0;
+  int32_t leadFrames_ = 0;
   bool started_ = false;  // the first buffer on the picture has been placed
   bool absent_ = false;   // no video this session: the sound is kept as it comes
   int64_t writtenFrames_ = 0;
   double stretchPerMille_ = 0;  // the last buffer's, for the next one's slew
+  double lastOffsetMs_ = 0;
 };
+
+// How far ahead of its capture moments the sound is written so that a
+// viewer hears it with the picture: a decoder's output lags what it was
+// given by `decodedDelayFrames` (so the sound goes that much earlier), and
+// a picture sampled at `framesPerSecond` shows an event half a frame
+// interval late on average (so the sound goes that much later). Negative:
+// written behind.
+int32_t SoundLeadFrames(uint32_t decodedDelayFrames, int32_t framesPerSecond);
 
 // Hands what `plan` makes of a buffer of `frames` interleaved stereo
 // frames to `write`, in order: the silence (in pieces of at most one

@@ -18,6 +18,11 @@ constexpr uint32_t kAudioBufferBytes = kPcmBytesPerSecond;
 constexpr uint32_t kMp3BufferBytes = 4 * kAudioBufferBytes;  // 705600
 // LAME's bound for what a flush can return.
 constexpr int kMp3FlushBytes = 7200;
+// What an MP3 decoder puts in front of the encoder's own delay, in sample
+// frames: the 528 of the decoder's filter bank and one (LAME's encoder.h
+// accounts a stream's delay as its encoder delay + 528 + 1). No AVI reader
+// takes either off.
+constexpr uint32_t kMp3DecoderDelayFrames = 529;
 
 // The MP3 stream: 128 kbit/s is 16000 bytes a second, one byte a sample.
 constexpr uint32_t kMp3BytesPerSecond = 16000;

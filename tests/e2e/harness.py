@@ -71,6 +71,10 @@ FONT_TARGET = "AR PL UMing CN"
 WINE_STARTUP_TIMEOUT_S = 60
 PROCESS_END_TIMEOUT_S = 10
 POLL_INTERVAL_S = 0.1
+# Wine's exit code for a program it could not run, and how often the probe
+# is tried when that happens.
+WINE_COULD_NOT_RUN = 1
+PROBE_RUNS = 2
 
 
 def wait_until(condition, timeout, what="the condition"):
@@ -301,10 +305,10 @@ class Session:
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
         env = self.wine_env(overrides)
         out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
-        with open(out_path, "wb") as out:
-            proc = subprocess.Popen([WINE, exe] + list(args), stdout=out,
-                                    stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=env,
-                                    cwd=cwd or self.workdir, start_new_session=True)
+        with open(out_path, "wb") as out, open(out_path[:-len(".out")] + ".err", "wb") as err:
+            proc = subprocess.Popen([WINE, exe] + list(args), stdout=out, stderr=err,
+                                    stdin=subprocess.DEVNULL, env=env, cwd=cwd or self.workdir,
+                                    start_new_session=True)
             self.procs.append(proc)
             try:
                 code = proc.wait(timeout)
@@ -315,9 +319,14 @@ class Session:
             return code, f.read().decode("utf-8", "replace")
 
     def probe(self, *args, timeout=60):
-        """Runs the window probe; returns (exit code, dict of its key=value lines)."""
-        code, text = self.run_wine(os.path.join(WIN32_BUILD, "probe.exe"),
-                                   [str(a) for a in args], timeout=timeout)
+        """Runs the window probe; returns (exit code, dict of its key=value lines).
+        A probe that Wine could not run (exit 1, never the probe's own; what
+        Wine said is in the logs' run-N.err) is run once more."""
+        for _ in range(PROBE_RUNS):
+            code, text = self.run_wine(os.path.join(WIN32_BUILD, "probe.exe"),
+                                       [str(a) for a in args], timeout=timeout)
+            if code != WINE_COULD_NOT_RUN:
+                break
         values = {}
         for line in text.splitlines():
             key, sep, value = line.partition("=")

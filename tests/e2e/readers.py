@@ -3,6 +3,7 @@ the platform's AVI file service under Wine (through avifile_read.exe),
 VLC as an ordinary user, GStreamer's playbin and ffmpeg. Each returns what
 it complained about; the Wine reader returns what it read."""
 
+import array
 import os
 import shutil
 import struct
@@ -57,6 +58,19 @@ def gstreamer_complaints(path):
         timeout=PLAYER_TIMEOUT_S)
     lines = proc.stdout.decode("utf-8", "replace").splitlines()
     return lines + ([] if proc.returncode == 0 else ["exit code %d" % proc.returncode])
+
+
+def gstreamer_pcm(path, rate=44100):
+    """The sound of a file as GStreamer decodes it: mono signed 16-bit samples."""
+    with tempfile.NamedTemporaryFile(suffix=".raw") as raw:
+        subprocess.run(["gst-launch-1.0", "-q", "filesrc", "location=" + os.path.abspath(path), "!",
+                        "decodebin", "!", "audioconvert", "!", "audioresample", "!",
+                        "audio/x-raw,format=S16LE,channels=1,rate=%d" % rate, "!",
+                        "filesink", "location=" + raw.name],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                       timeout=PLAYER_TIMEOUT_S, check=True)
+        data = raw.read()
+    return array.array("h", data[:len(data) // 2 * 2])
 
 
 def ffmpeg_complaints(path):

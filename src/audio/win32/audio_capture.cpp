@@ -78,6 +78,10 @@ void OnBufferDone(WAVEHDR* header, bool requeue) {
     firstKeptReported = true;
     DebugLine("parvelo sound: first kept buffer at %lu ms, %u frames of silence before it, %u cut",
               static_cast<unsigned long>(arrivalMs), plan.silenceFrames, plan.skipFrames);
+  } else if (plan.keep) {
+    // The recorder's own share of any offset, for the benchmarks.
+    DebugLine("parvelo sound: buffer at %lu ms, %+.1f ms off its target",
+              static_cast<unsigned long>(arrivalMs), aligner.LastOffsetMs());
   }
   WritePlannedPcm(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
                   [](const int16_t* pcm, uint32_t count) {
@@ -158,7 +162,7 @@ AudioStart StartAudioCapture() {
   // Raised before the thread starts, which polls it from its first pass.
   g_recorder.audioDone.store(1);
   buffersQueued = 0;
-  aligner = SoundAligner{};
+  aligner = SoundAligner{SoundLeadFrames(Mp3DecodedDelayFrames(), g_recorder.framesPerSecond)};
   firstKeptReported = false;
   g_recorder.waveIn = nullptr;
   unsigned threadId = 0;

@@ -22,6 +22,11 @@ bool SetUpMp3Encoder() {
   if (g_recorder.lameFlags) {
     lame_set_in_samplerate(g_recorder.lameFlags, kPcmSamplesPerSecond);
     lame_set_num_channels(g_recorder.lameFlags, kPcmChannels);
+    // No room for a tag frame: LAME keeps the first frame for a tag that a
+    // lone .mp3 file gets written over it at the end. Inside an AVI stream
+    // nothing does, and every reader plays the empty frame as 26 ms of
+    // silence before the sound.
+    lame_set_bWriteVbrTag(g_recorder.lameFlags, 0);
   }
   if (g_recorder.mp3Buffer && g_recorder.lameFlags && lame_init_params(g_recorder.lameFlags) >= 0) {
     return true;
@@ -31,6 +36,11 @@ bool SetUpMp3Encoder() {
   if (g_recorder.mp3Buffer) HeapFree(GetProcessHeap(), 0, g_recorder.mp3Buffer);
   g_recorder.mp3Buffer = nullptr;
   return false;
+}
+
+uint32_t Mp3DecodedDelayFrames() {
+  return static_cast<uint32_t>(lame_get_encoder_delay(g_recorder.lameFlags)) +
+         kMp3DecoderDelayFrames;
 }
 
 void CreateAudioStream() {

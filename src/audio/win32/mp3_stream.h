@@ -8,6 +8,10 @@
 // left allocated) when either fails.
 bool SetUpMp3Encoder();
 
+// Sample frames by which a decoder's output of the set-up encoder lags its
+// input: the encoder's own delay, read from it, and the decoder's.
+uint32_t Mp3DecodedDelayFrames();
+
 // On the audio thread: creates the audio stream and gives it its format.
 void CreateAudioStream();
 

@@ -20,10 +20,13 @@ VideoClock Running(uint32_t startMs) {
 
 TEST(SoundAligner, FirstKeptBufferIsCutOrPaddedToTheFirstFrame) {
   // LAME's encoder delay with our settings and the decoder's: 576 + 529.
-  constexpr uint32_t kMp3DelayFrames = 1105;
+  constexpr int32_t kMp3DelayFrames = 1105;
+  // Less half a frame interval at 15 fps (1470 frames): written behind.
+  constexpr int32_t kLeadAt15FramesPerSecond = -365;
   struct Case {
     const char* what;
-    uint32_t delayFrames, arrivalMs, frames, videoStartMs;
+    int32_t delayFrames;
+    uint32_t arrivalMs, frames, videoStartMs;
     bool keep;
     uint32_t silence, skip, output;
   } cases[] = {
@@ -46,6 +49,10 @@ TEST(SoundAligner, FirstKeptBufferIsCutOrPaddedToTheFirstFrame) {
        44100},
       {"with the decoder's delay: picture 20 ms before the buffer came back", kMp3DelayFrames, 2000,
        44100, 1980, false, 0, 0, 0},
+      {"written behind: with the picture", kLeadAt15FramesPerSecond, 2000, 44100, 1000, true, 365,
+       0, 44100},
+      {"written behind: 500 ms before", kLeadAt15FramesPerSecond, 2000, 44100, 1500, true, 0, 21685,
+       22415},
   };
   for (const Case& c : cases) {
     SoundAligner aligner(c.delayFrames);
@@ -55,6 +62,23 @@ TEST(SoundAligner, FirstKeptBufferIsCutOrPaddedToTheFirstFrame) {
     EXPECT_EQ(plan.silenceFrames, c.silence) << c.what;
     EXPECT_EQ(plan.skipFrames, c.skip) << c.what;
     EXPECT_EQ(plan.outputFrames, c.output) << c.what;
+  }
+}
+
+TEST(SoundAligner, SoundGoesAheadByTheDecodersDelayAndBehindByHalfAFrameInterval) {
+  struct Case {
+    uint32_t decodedDelayFrames;
+    int32_t framesPerSecond, lead;
+  } cases[] = {
+      {1105, 15, -365},  // 1470 frames: 33.3 ms
+      {1105, 30, 370},   // 735: 16.7 ms
+      {1105, 8, -1651},  // 2756.25
+      {1105, 25, 223},   // 882
+      {0, 20, -1103},    // 1102.5, rounded away from zero
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SoundLeadFrames(c.decodedDelayFrames, c.framesPerSecond), c.lead)
+        << c.framesPerSecond;
   }
 }
 
@@ -91,11 +115,11 @@ struct Device {
   double jitterMs;
   int buffers;
   double videoStartMs;
-  int eventAt;                    // buffer before which the event happens, -1 for none
-  double pauseMs;                 // time that passes with no frames at the event
-  int settleBuffers = 0;          // buffers before the offset is judged
-  bool stall = false;             // the event only has that buffer seen late (a busy thread)
-  uint32_t knownDelayFrames = 0;  // the decoder's delay the aligner is told of
+  int eventAt;             // buffer before which the event happens, -1 for none
+  double pauseMs;          // time that passes with no frames at the event
+  int settleBuffers = 0;   // buffers before the offset is judged
+  bool stall = false;      // the event only has that buffer seen late (a busy thread)
+  int32_t leadFrames = 0;  // how far ahead the aligner is told to write
 };
 
 // The offset a settled controller holds, and what a stretch may be.
@@ -115,12 +139,12 @@ struct Outcome {
 constexpr double kLatencyMs = 30;
 
 Outcome Simulate(const Device& d) {
-  SoundAligner aligner(d.knownDelayFrames);
+  SoundAligner aligner(d.leadFrames);
   std::mt19937 random(7);
   std::uniform_real_distribution<double> jitter(0, d.jitterMs);
   const double msPerFrame = 1 / (kFramesPerMs * (1 + d.errorPpm * 1e-6));
   // The arrivals' mean lag, less the delay the stream is written ahead by.
-  const double targetMs = kLatencyMs + d.jitterMs / 2 - d.knownDelayFrames / kFramesPerMs;
+  const double targetMs = kLatencyMs + d.jitterMs / 2 - d.leadFrames / kFramesPerMs;
   double capturedMs = 0;  // when the device took its last frame
   int64_t written = -1;
   int kept = 0;
@@ -182,7 +206,7 @@ TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
   // A clock 0.1 % off, from a first buffer placed on an arrival up to 20 ms
   // off the mean: within kHeldMs this soon.
   constexpr int kSettledBy = 40;
-  constexpr uint32_t kMp3DelayFrames = 1105;  // 25.06 ms
+  constexpr int32_t kMp3DelayFrames = 1105;  // 25.06 ms
   // A controller acts on every buffer whose target the clock or the fit
   // moves, by a few frames: a clock off at all, or jittered arrivals, have
   // nearly every buffer stretched. Only an exact, steady clock is left be.

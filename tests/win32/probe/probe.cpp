@@ -2,7 +2,8 @@
 // user sees it, and reads or presses its controls. Wide-character calls
 // throughout, so the Chinese captions come back intact. Results go to
 // standard output as UTF-8 lines "key=value"; exit code 0 on success,
-// 2 when the window or control was not found in time.
+// 2 when the window or control was not found in time (and never 1, which
+// is Wine's own exit code for a program it could not run).
 //
 //   probe dialog [timeout-ms]          title, visibility and every control's state
 //   probe click <id>                    BM_CLICK on a dialog button (posted); prints
@@ -51,6 +52,8 @@ constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr int kExitNotFound = 2;
 constexpr int kExitTimedOut = 3;
 constexpr int kExitUnanswered = 4;
+// Never 1: that is what Wine itself exits with when the program did not run.
+constexpr int kExitFailed = 5;
 constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
@@ -255,7 +258,7 @@ int RegionCommand(int x, int y, int width, int height) {
   HWND frame =
       CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"selectrecwd", L"selectrecwd", WS_POPUP, x,
                       y, width, height, nullptr, nullptr, frameClass.hInstance, nullptr);
-  if (!frame) return 1;
+  if (!frame) return kExitFailed;
   HRGN outer = CreateRectRgn(0, 0, width, height);
   HRGN inner = CreateRectRgn(kBandPx, kBandPx, width - kBandPx, height - kBandPx);
   CombineRgn(outer, outer, inner, RGN_XOR);
@@ -272,7 +275,7 @@ int RegionCommand(int x, int y, int width, int height) {
 int HoldHotkeyCommand(UINT modifiers, UINT virtualKey) {
   HWND window = CreateWindowExW(0, L"STATIC", L"probe hotkey holder", WS_POPUP, 0, 0, 1, 1, nullptr,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (!RegisterHotKey(window, 1, modifiers, virtualKey)) return 1;
+  if (!RegisterHotKey(window, 1, modifiers, virtualKey)) return kExitFailed;
   printf("ready=1\n");
   fflush(stdout);
   MSG message;
@@ -373,7 +376,7 @@ int ClientCommand(HWND dialog) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return 1;
+  if (argc < 2) return kExitFailed;
   std::string command = argv[1];
   if (command == "dialog") return DialogCommand(TimeoutArg(argc, argv, 2));
   if (command == "messagebox") {
@@ -423,5 +426,5 @@ int main(int argc, char** argv) {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return 0;
   }
-  return 1;
+  return kExitFailed;
 }
