@@ -210,9 +210,12 @@ class Hotkeys(ShellTestCase):
 class TrayAndWindow(ShellTestCase):
 
     def tray_window(self):
-        out = subprocess.run(["xdotool", "search", "--sync", "--name", "Wine System Tray"],
-                             env=self.session._x_env(), stdout=subprocess.PIPE, timeout=30)
-        window = out.stdout.decode().split()[0]
+        # A search can come back empty while windows come and go: ask again.
+        def search():
+            return subprocess.run(["xdotool", "search", "--name", "Wine System Tray"],
+                                  env=self.session._x_env(), stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, timeout=30).stdout.decode().split()
+        window = harness.wait_until(search, 30, "Wine's tray window")[0]
         # xwininfo's absolute position is right under a reparenting window
         # manager (xdotool's adds the decoration twice).
         info = subprocess.run(["xwininfo", "-id", window], env=self.session._x_env(),

@@ -107,7 +107,7 @@ BOOL CrecDlg::OnInitDialog() {
     ShowWindow(running, SW_RESTORE);
     ShowWindow(running, SW_SHOW);
     SetForegroundWindow(running);
-    std::exit(kExitAlreadyRunning);
+    EndProcessAtOnce(kExitAlreadyRunning);
   }
 
   g_recorder.mainWindow = dialog;
@@ -118,7 +118,7 @@ BOOL CrecDlg::OnInitDialog() {
 
   if (_access(kCodecLibrary, kExistenceMode) != 0) {
     MessageBoxOk(Unscrambled<texts::CodecLibraryMissing>());
-    std::exit(kExitCodecMissing);
+    EndProcessAtOnce(kExitCodecMissing);
   }
 
   for (int box : {IDC_POINTER, IDC_SOUND, IDC_FULL_SCREEN}) {

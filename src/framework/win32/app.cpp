@@ -1,5 +1,7 @@
 #include "framework/win32/app.h"
 
+#include <cstdlib>
+
 CAppBase* CAppBase::current_ = nullptr;
 
 CAppBase::CAppBase() {
@@ -23,4 +25,9 @@ int CAppBase::Run(HINSTANCE instance) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   CAppBase* app = CAppBase::Current();
   return app ? app->Run(instance) : 1;
+}
+
+void EndProcessAtOnce(int exitCode) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+  std::exit(exitCode);  // only if the process could not end itself
 }

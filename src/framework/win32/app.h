@@ -38,3 +38,9 @@ class CAppBase {
   CDialogBase* mainWindow_ = nullptr;
   std::wstring registryKey_;
 };
+
+// Ends the process with `exitCode` at once, the way a fatal failure ends
+// it once the user has been told: the files are closed by then, and no
+// library's detach code runs (under Wine, OpenGL's can take long enough
+// that the server kills the process and its exit code is lost).
+[[noreturn]] void EndProcessAtOnce(int exitCode);

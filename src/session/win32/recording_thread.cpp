@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "audio/win32/audio_capture.h"
+#include "framework/win32/app.h"
 #include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "framework/win32/wide_text.h"
@@ -57,13 +57,13 @@ FileCreation TryCreateExclusive(const std::string& name) {
   RemoveTrayIconBeforeExit();
   if (!reserved.empty()) DeleteFileW(Widen(reserved).c_str());
   MessageBoxOk(Unscrambled<texts::FileNotCreated>());
-  std::exit(kExitFileNotCreated);
+  EndProcessAtOnce(kExitFileNotCreated);
 }
 
 // The sound and capture sides have told the user already.
 [[noreturn]] void EndProcess(int exitCode) {
   RemoveTrayIconBeforeExit();
-  std::exit(exitCode);
+  EndProcessAtOnce(exitCode);
 }
 
 void CloseSessionFile() {
