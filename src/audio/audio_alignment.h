@@ -18,7 +18,8 @@
 // (a lost buffer, a pause of the device), and whatever a clock further off
 // than 0.5 % leaves over, is filled with silence or cut at once when it
 // passes a gate of 20 ms (wider by the fit's own error while that is large).
-// The target can lie ahead of the picture by a decoder's known delay.
+// The target lies ahead of the capture moments by a decoder's delay and
+// behind them by the picture's lag (SoundLeadFrames).
 #pragma once
 
 #include <array>
