@@ -24,8 +24,6 @@ struct IDirect3DSurface9;
 // Names the user-interface side and the capture side both use.
 // The codec library, beside the program in the current directory.
 constexpr char kCodecLibrary[] = "x264vfw.dll";
-// Direct3D 9, loaded at run time so the program starts on a system without it.
-constexpr char kDirect3DLibrary[] = "d3d9.dll";
 // The region frame's window class and title: the frame is found by both.
 constexpr char kRegionFrameClassName[] = "selectrecwd";
 // IDC_ARROW as a number, for LoadCursorA and LoadCursorW alike.

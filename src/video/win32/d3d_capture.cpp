@@ -14,6 +14,8 @@
 namespace {
 
 using Direct3DCreate9Proc = IDirect3D9*(WINAPI*)(UINT sdkVersion);
+// Loaded at run time, so the program starts on a system without it.
+constexpr char kDirect3DLibrary[] = "d3d9.dll";
 constexpr UINT kD3dSdkVersion = 32;  // D3D_SDK_VERSION
 constexpr UINT kBackBufferWidthPx = 640;
 constexpr UINT kBackBufferHeightPx = 480;
@@ -56,8 +58,8 @@ void DestroyDeviceWindow() {
 }
 
 IDirect3D9* CreateDirect3D() {
-  // The reference is kept for the life of the process, as the start-up
-  // task's is.
+  // The reference is kept for the life of the process: the library stays
+  // loaded from the warm-up on.
   HMODULE library = LoadLibraryA(kDirect3DLibrary);
   if (!library) return nullptr;
   auto create = reinterpret_cast<Direct3DCreate9Proc>(
