@@ -6,6 +6,7 @@
 # <deps>/<arch> holds the libraries, <deps>/src the unpacked sources both
 # processors share. Prints the prefix.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 deps=${PARVELO_DEPS:-$repo/.deps}
@@ -38,7 +39,7 @@ enable_deb_src() {
     changed=1
   fi
   if [ "$changed" = 1 ] || ! apt-get source --print-uris "$1" >/dev/null 2>&1; then
-    apt-get update -qq
+    apt_update
   fi
 }
 

@@ -2,6 +2,7 @@
 # Installs the Debian packages that building and testing Parvelo need.
 # Idempotent: does nothing when every package is already installed.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 
 packages=(
   # cross build of parvelo.exe and x264vfw.dll, native unit tests
@@ -43,5 +44,5 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_update
+apt_install "${missing[@]}"
