@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the README's pictures: runs parvelo.exe under Wine on a private
 display (through the end-to-end harness) over the moving test picture and
-saves the idle dialog, the dialog while recording and the region frame.
+saves the idle dialog, the dialog while recording and while paused, and the
+region frame.
 
     tools/readme_screenshots.py [folder]      (default: docs/screenshots)
 
@@ -44,6 +45,9 @@ def main():
         app.click(START_ID)
         app.wait_recorded(2, timeout=8)
         crop_dialog(app, session, folder, "dialog-recording.png")
+        app.toggle_pause(1)
+        app.wait_caption_until(START_ID, lambda c: harness.PAUSED_MARK in c, 5, "the paused mark")
+        crop_dialog(app, session, folder, "dialog-paused.png")
         app.click(STOP_ID)
         app.wait_idle()
         app.click(FULL_SCREEN_ID)
@@ -53,7 +57,8 @@ def main():
                         os.path.join(folder, "region-frame.png")], check=True)
     finally:
         session.close()
-    for name in ("dialog-idle.png", "dialog-recording.png", "region-frame.png"):
+    for name in ("dialog-idle.png", "dialog-recording.png", "dialog-paused.png",
+                 "region-frame.png"):
         print(os.path.join(folder, name))
 
 

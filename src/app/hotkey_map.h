@@ -18,6 +18,11 @@ struct HotkeyChoice {
   uint32_t virtualKey;  // VK_F1..VK_F12
 };
 
+// Pause and resume: Ctrl+F11, once per press however long it is held
+// (MOD_CONTROL | MOD_NOREPEAT, VK_F11); fixed, and registered only while a
+// session records.
+constexpr HotkeyChoice kPauseHotkey = {0x4002, 0x7A};
+
 // What RegisterHotKey gets for a modifier and a key selection; nothing
 // when the key list shows its empty entry or a selection is out of range.
 std::optional<HotkeyChoice> HotkeyForSelection(int modifierIndex, int keyIndex);

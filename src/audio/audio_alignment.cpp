@@ -50,7 +50,6 @@ constexpr double kPictureLagPerFrameInterval = 2.0;
 const int16_t kSilence[kPcmSamplesPerSecond * kPcmChannels] = {};
 constexpr uint32_t kStretchedFramesMax =
     kPcmSamplesPerSecond + kPcmSamplesPerSecond * kMaxStretchPerMille / kPerMille;
-int16_t stretched[kStretchedFramesMax * kPcmChannels];
 
 int64_t Round(double value) {
   return static_cast<int64_t>(std::llround(value));
@@ -162,6 +161,23 @@ double SoundAligner::StretchPerMille(uint32_t frames, double needFrames, const L
   return stretchPerMille_;
 }
 
+std::vector<FrameSpan> SoundAligner::PausedFrames(uint32_t frames, double deviceFrames,
+                                                  double videoStartMs, const Line& line,
+                                                  const PauseTimeline& pauses) const {
+  const double beginMs = line.ArrivalMs(deviceFrames - frames) - videoStartMs;
+  const double endMs = line.ArrivalMs(deviceFrames) - videoStartMs;
+  auto frameAt = [&](double ms) {
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(Round((ms - beginMs) / line.msPerFrame), 0, frames));
+  };
+  std::vector<FrameSpan> cuts;
+  for (const PausedSpan& paused : pauses.PausedWithin(beginMs, endMs)) {
+    const FrameSpan cut{frameAt(paused.fromMs), frameAt(paused.toMs)};
+    if (cut.from < cut.to) cuts.push_back(cut);
+  }
+  return cuts;
+}
+
 BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoClock& video) {
   BufferPlan plan;
   if (!started_ && video.state == VideoState::kAbsent) absent_ = true;
@@ -182,35 +198,50 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   if (video.state != VideoState::kRunning) return plan;
 
   // Where this buffer's last frame belongs in the stream: its time on the
-  // fitted device clock, counted from the video's position 0, less what the
-  // decoder will put in front of it.
+  // fitted device clock, counted in the recording's time from the video's
+  // position 0, less what the decoder will put in front of it.
   const Line line = Fit();
   const double videoStartMs = static_cast<double>(static_cast<int32_t>(video.startMs - originMs_));
-  const int64_t targetFrames =
-      Round((line.ArrivalMs(point.deviceFrames) - videoStartMs) * kFramesPerMs) - leadFrames_;
+  const double endMs = line.ArrivalMs(point.deviceFrames) - videoStartMs;
+  const double recordedEndMs = video.pauses ? video.pauses->RecordedMs(endMs) : endMs;
+  const int64_t targetFrames = Round(recordedEndMs * kFramesPerMs) - leadFrames_;
+  if (!started_ && targetFrames <= 0) return plan;  // all of it from before the first frame
+
+  plan.keep = true;
+  uint32_t uncutFrames = frames;
+  if (video.pauses) {
+    plan.cuts = PausedFrames(frames, point.deviceFrames, videoStartMs, line, *video.pauses);
+    for (const FrameSpan& cut : plan.cuts) uncutFrames -= cut.to - cut.from;
+    const bool endsPaused = video.pauses->PausedAt(endMs);
+    plan.lastBeforePause = endsPaused && !endedPaused_;
+    endedPaused_ = endsPaused;
+  }
   if (!started_) {
-    if (targetFrames <= 0) return plan;  // all of it from before the first frame
     started_ = true;
-    plan.keep = true;
-    if (targetFrames >= frames) {
-      plan.silenceFrames = static_cast<uint32_t>(targetFrames - frames);
-      plan.outputFrames = frames;
+    if (targetFrames >= uncutFrames) {
+      plan.silenceFrames = static_cast<uint32_t>(targetFrames - uncutFrames);
+      plan.outputFrames = uncutFrames;
     } else {
-      plan.skipFrames = frames - static_cast<uint32_t>(targetFrames);
+      plan.skipFrames = uncutFrames - static_cast<uint32_t>(targetFrames);
       plan.outputFrames = static_cast<uint32_t>(targetFrames);
     }
     writtenFrames_ = targetFrames;
     lastOffsetMs_ = 0;
     return plan;
   }
+  if (uncutFrames == 0) {
+    // Heard wholly while paused: nothing goes in, and no gap opens.
+    lastOffsetMs_ = static_cast<double>(writtenFrames_ - targetFrames) / kFramesPerMs;
+    return plan;
+  }
 
-  plan.keep = true;
   // Frames to add (positive: the sound runs early) to end on the target.
-  const int64_t needFrames = targetFrames - writtenFrames_ - frames;
-  const double stretchPerMille = StretchPerMille(frames, static_cast<double>(needFrames), line);
+  const int64_t needFrames = targetFrames - writtenFrames_ - uncutFrames;
+  const double stretchPerMille =
+      StretchPerMille(uncutFrames, static_cast<double>(needFrames), line);
   // What stretching leaves over goes in or out at once past the gate, once
   // the fit is past the first few arrivals' jitter.
-  const int64_t leftFrames = needFrames - StretchedFrames(frames, stretchPerMille);
+  const int64_t leftFrames = needFrames - StretchedFrames(uncutFrames, stretchPerMille);
   const double gateMs = kGateMs + kGateFitErrors * line.ErrorMs(point.deviceFrames);
   if (pointCount_ >= kSettledFitPoints &&
       std::fabs(static_cast<double>(leftFrames)) > gateMs * kFramesPerMs) {
@@ -218,10 +249,11 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
       plan.silenceFrames = static_cast<uint32_t>(leftFrames);
     } else {
       // A cut longer than the buffer carries on into the next one.
-      plan.skipFrames = static_cast<uint32_t>(-leftFrames < frames ? -leftFrames : frames);
+      plan.skipFrames =
+          static_cast<uint32_t>(-leftFrames < uncutFrames ? -leftFrames : uncutFrames);
     }
   }
-  const uint32_t keptFrames = frames - plan.skipFrames;
+  const uint32_t keptFrames = uncutFrames - plan.skipFrames;
   plan.outputFrames =
       static_cast<uint32_t>(keptFrames + StretchedFrames(keptFrames, stretchPerMille));
   writtenFrames_ += plan.silenceFrames + plan.outputFrames;
@@ -251,20 +283,50 @@ void ResampleFrames(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t
   }
 }
 
-void WritePlannedPcm(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
-                     const PcmWriter& write) {
+PlannedPcmWriter::PlannedPcmWriter()
+    : gathered_(size_t{kPcmSamplesPerSecond} * kPcmChannels),
+      stretched_(size_t{kStretchedFramesMax} * kPcmChannels) {}
+
+void PlannedPcmWriter::Write(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
+                             const PcmWriter& write) {
   if (!plan.keep) return;
   for (uint32_t left = plan.silenceFrames; left > 0;) {
     const uint32_t piece = left < kPcmSamplesPerSecond ? left : kPcmSamplesPerSecond;
     write(kSilence, piece);
     left -= piece;
   }
-  const int16_t* kept = pcm + size_t{plan.skipFrames} * kPcmChannels;
-  const uint32_t keptFrames = frames - plan.skipFrames;
+  // The pieces of the buffer between the cuts, less the skip from the front.
+  pieces_.clear();
+  uint32_t skip = plan.skipFrames;
+  uint32_t keptFrames = 0;
+  auto keep = [&](uint32_t from, uint32_t to) {
+    const uint32_t skipped = std::min(skip, to - from);
+    skip -= skipped;
+    if (from + skipped < to) pieces_.push_back({from + skipped, to});
+    keptFrames += to - from - skipped;
+  };
+  uint32_t at = 0;
+  for (const FrameSpan& cut : plan.cuts) {
+    keep(at, cut.from);
+    at = cut.to;
+  }
+  keep(at, frames);
   if (plan.outputFrames == keptFrames) {
-    write(kept, keptFrames);
+    for (const FrameSpan& piece : pieces_) {
+      write(pcm + size_t{piece.from} * kPcmChannels, piece.to - piece.from);
+    }
     return;
   }
-  ResampleFrames(kept, keptFrames, stretched, plan.outputFrames);
-  write(stretched, plan.outputFrames);
+  const int16_t* kept =
+      pieces_.size() == 1 ? pcm + size_t{pieces_[0].from} * kPcmChannels : gathered_.data();
+  if (pieces_.size() > 1) {
+    int16_t* to = gathered_.data();
+    for (const FrameSpan& piece : pieces_) {
+      to = std::copy(pcm + size_t{piece.from} * kPcmChannels, pcm + size_t{piece.to} * kPcmChannels,
+                     to);
+    }
+  }
+  const uint32_t outputFrames = std::min(plan.outputFrames, kStretchedFramesMax);
+  ResampleFrames(kept, keptFrames, stretched_.data(), outputFrames);
+  write(stretched_.data(), outputFrames);
 }

@@ -20,12 +20,21 @@
 // passes a gate of 20 ms (wider by the fit's own error while that is large).
 // The target lies ahead of the capture moments by a decoder's delay and
 // behind them by the picture's lag (SoundLeadFrames).
+//
+// A paused recording's time stands still (framework/pause_timeline.h): the
+// sound heard while it was paused is cut out of each buffer, and targets
+// are counted in the recording's time. The device runs on through a pause,
+// so its fit goes on as if nothing happened, and after the resume the
+// sound is placed as before.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+#include "framework/pause_timeline.h"
 
 // The most a buffer is stretched or squeezed: 0.5 %, below what an ear
 // takes for a change of pitch.
@@ -38,16 +47,28 @@ enum class VideoState { kPending, kRunning, kAbsent };
 struct VideoClock {
   VideoState state = VideoState::kPending;
   uint32_t startMs = 0;  // timeGetTime at the video's position 0 while running
+  // The recording's pauses, in ms from startMs; none when null.
+  const PauseTimeline* pauses = nullptr;
+};
+
+// Frames [from, to) of a buffer.
+struct FrameSpan {
+  uint32_t from;
+  uint32_t to;
 };
 
 // How one returned buffer goes into the stream: `silenceFrames` of silence,
-// then the buffer from `skipFrames` on, stretched or squeezed to
-// `outputFrames` (unchanged when it equals frames - skipFrames).
+// then the buffer less its `cuts`, from `skipFrames` on, stretched or
+// squeezed to `outputFrames` (unchanged when it equals what is left).
 struct BufferPlan {
   bool keep = false;  // false: left out whole (before the first frame)
   uint32_t silenceFrames = 0;
+  std::vector<FrameSpan> cuts;  // heard while the recording was paused, in order
   uint32_t skipFrames = 0;
   uint32_t outputFrames = 0;
+  // The buffer holds the last sound before a pause: nothing more is written
+  // until the resume, so the file's headers should say what is there now.
+  bool lastBeforePause = false;
 };
 
 class SoundAligner {
@@ -106,9 +127,15 @@ class SoundAligner {
   bool havePending_ = false;  // an arrival far off the fit, not trusted yet
   double pendingResidualMs_ = 0;
 
+  // The parts of the buffer ending at `deviceFrames` that were heard while
+  // the recording was paused.
+  std::vector<FrameSpan> PausedFrames(uint32_t frames, double deviceFrames, double videoStartMs,
+                                      const Line& line, const PauseTimeline& pauses) const;
+
   int32_t leadFrames_ = 0;
-  bool started_ = false;  // the first buffer on the picture has been placed
-  bool absent_ = false;   // no video this session: the sound is kept as it comes
+  bool started_ = false;      // the first buffer on the picture has been placed
+  bool endedPaused_ = false;  // the last buffer placed ended in a pause
+  bool absent_ = false;       // no video this session: the sound is kept as it comes
   int64_t writtenFrames_ = 0;
   double stretchPerMille_ = 0;  // the last buffer's, for the next one's slew
   double lastOffsetMs_ = 0;
@@ -122,13 +149,22 @@ class SoundAligner {
 // written behind.
 int32_t SoundLeadFrames(uint32_t decodedDelayFrames, int32_t framesPerSecond);
 
-// Hands what `plan` makes of a buffer of `frames` interleaved stereo
-// frames to `write`, in order: the silence (in pieces of at most one
-// buffer), then the frames from the skip on, as they are or stretched.
-// Stretched frames live in a block of the audio thread's until the next call.
+// Hands what a plan makes of a buffer of interleaved stereo frames to a
+// writer, in order: the silence (in pieces of at most one buffer), then
+// the frames the cuts and the skip leave, as they are or stretched.
 using PcmWriter = std::function<void(const int16_t* frames, uint32_t count)>;
-void WritePlannedPcm(const BufferPlan& plan, const int16_t* pcm, uint32_t frames,
-                     const PcmWriter& write);
+class PlannedPcmWriter {
+ public:
+  PlannedPcmWriter();
+  // Frames that are gathered or stretched live in this writer's block
+  // until the next call.
+  void Write(const BufferPlan& plan, const int16_t* pcm, uint32_t frames, const PcmWriter& write);
+
+ private:
+  std::vector<int16_t> gathered_;   // the frames the cuts leave, one buffer at most
+  std::vector<int16_t> stretched_;  // those, stretched by the bound at most
+  std::vector<FrameSpan> pieces_;   // of the buffer, between the cuts
+};
 
 // Stretches or squeezes `inFrames` interleaved stereo 16-bit frames to
 // `outFrames` by linear interpolation; first and last frames are kept, and

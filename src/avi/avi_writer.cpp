@@ -236,6 +236,13 @@ class AviWriterCore {
     return error_;
   }
 
+  int Publish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return kAviErrorClosed;
+    if (error_ == kAviOk) Refresh();
+    return error_;
+  }
+
   int Info(int number, AviStreamInfo* info) {
     std::lock_guard<std::mutex> lock(mutex_);
     const Stream& stream = streams_[number];
@@ -832,6 +839,11 @@ int AviStreamWrite(AviStream* stream, int64_t start, int32_t samples, const void
                    int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten) {
   if (stream == nullptr) return kAviErrorArgument;
   return stream->Write(start, samples, data, bytes, flags, samplesWritten, bytesWritten);
+}
+
+int AviFilePublish(AviFile* file) {
+  if (file == nullptr) return kAviErrorArgument;
+  return file->core->Publish();
 }
 
 void AviStreamRelease(AviStream* stream) {

@@ -121,6 +121,11 @@ int AviStreamSetFormat(AviStream* stream, int32_t position, const void* format, 
 // largest value, the indexes stay exact.
 int AviStreamWrite(AviStream* stream, int64_t start, int32_t samples, const void* data,
                    int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten);
+// Indexes what has been written and has the headers that list it
+// published, as a refresh does, without waiting for the disk: for a writer
+// that is about to be idle for a while (a paused recording), whose next
+// refresh would otherwise wait for its next write.
+int AviFilePublish(AviFile* file);
 void AviStreamRelease(AviStream* stream);
 // Writes the final headers and indexes, returns once they are on the disk,
 // and closes the file.

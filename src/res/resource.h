@@ -16,3 +16,4 @@
 #define IDC_SOUND 1009
 #define IDC_FULL_SCREEN 1010
 #define IDC_POINTER 1011
+#define IDC_PAUSE 1012

@@ -33,6 +33,10 @@ std::string FormatElapsed(uint32_t seconds) {
   return text;
 }
 
+std::string PausedStartCaption(uint32_t seconds) {
+  return FormatElapsed(seconds) + " " + Unscrambled<texts::PausedMark>();
+}
+
 std::string IdleStartCaption() {
   return Unscrambled<texts::StartCaption>();
 }
@@ -56,7 +60,10 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
   }
 
   fields.idleFlag.store(0);
+  fields.pauseWanted.store(0);
   fields.elapsedSeconds = 0;
+  fields.secondBeganMs = host.NowMs();
+  fields.shortSecondPending = false;
   host.SetDialogTimer(kElapsedTimerId, kElapsedTimerMs);
 
   fields.drawPointer = host.CheckBoxState(kPointerBoxId);
@@ -70,6 +77,9 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
   host.FreezeRegionFrame();
   host.StartRecordingThread();
   host.SetTrayIcon(kRecordingIconId);
+  host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::PauseCaption>());
+  host.EnableControl(kPauseButtonId, true);
+  host.RegisterPauseHotkey();
 }
 
 void StopRecording(SessionFields& fields, SessionHost& host) {
@@ -85,11 +95,41 @@ void StopRecording(SessionFields& fields, SessionHost& host) {
   host.KillDialogTimer(kElapsedTimerId);
   host.ResumeRegionFrame();
   host.SetTrayIcon(kIdleIconId);
+  host.UnregisterPauseHotkey();
+  host.EnableControl(kPauseButtonId, false);
+  host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::PauseCaption>());
+}
+
+void TogglePause(SessionFields& fields, SessionHost& host) {
+  if (fields.idleFlag.load() != 0) return;
+  if (fields.pauseWanted.load() == 0) {
+    // The elapsed time stops where it is, part of a second included.
+    const uint32_t intoSecondMs = host.NowMs() - fields.secondBeganMs;
+    fields.pausedIntoSecondMs = intoSecondMs < kElapsedTimerMs ? intoSecondMs : kElapsedTimerMs - 1;
+    host.KillDialogTimer(kElapsedTimerId);
+    fields.pauseWanted.store(1);
+    host.SetButtonCaption(kStartButtonId, PausedStartCaption(fields.elapsedSeconds));
+    host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::ResumeCaption>());
+    return;
+  }
+  fields.pauseWanted.store(0);
+  // The second the pause cut short is finished first; its tick re-arms
+  // the full second.
+  fields.secondBeganMs = host.NowMs() - fields.pausedIntoSecondMs;
+  fields.shortSecondPending = true;
+  host.SetDialogTimer(kElapsedTimerId, kElapsedTimerMs - fields.pausedIntoSecondMs);
+  host.SetButtonCaption(kStartButtonId, FormatElapsed(fields.elapsedSeconds));
+  host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::PauseCaption>());
 }
 
 void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId) {
   if (timerId == kElapsedTimerId) {
     ++fields.elapsedSeconds;
+    fields.secondBeganMs = host.NowMs();
+    if (fields.shortSecondPending) {
+      fields.shortSecondPending = false;
+      host.SetDialogTimer(kElapsedTimerId, kElapsedTimerMs);
+    }
     host.SetButtonCaption(kStartButtonId, FormatElapsed(fields.elapsedSeconds));
   } else if (timerId == kDeferredStartTimerId) {
     host.KillDialogTimer(kDeferredStartTimerId);

@@ -11,6 +11,7 @@
 // Controls of the main dialog that a session reads or changes.
 constexpr int kStartButtonId = IDC_START;
 constexpr int kStopButtonId = IDC_STOP;
+constexpr int kPauseButtonId = IDC_PAUSE;
 constexpr int kSoundBoxId = IDC_SOUND;
 constexpr int kPointerBoxId = IDC_POINTER;
 
@@ -38,6 +39,13 @@ class SessionHost {
   virtual void StartRecordingThread() = 0;
   virtual void SetTrayIcon(int iconId) = 0;
   virtual void SetButtonCaption(int controlId, const std::string& utf8) = 0;
+  virtual void EnableControl(int controlId, bool enabled) = 0;
+  // The pause hotkey exists only while a session records; one that is
+  // taken is left unregistered without a word (the button still works).
+  virtual void RegisterPauseHotkey() = 0;
+  virtual void UnregisterPauseHotkey() = 0;
+  // A millisecond clock for the elapsed-time display.
+  virtual uint32_t NowMs() = 0;
   // The region frame, if present, stops or resumes following drags.
   virtual void FreezeRegionFrame() = 0;
   virtual void ResumeRegionFrame() = 0;
@@ -52,9 +60,15 @@ std::string FormatElapsed(uint32_t seconds);
 
 void StartRecording(SessionFields& fields, SessionHost& host);
 void StopRecording(SessionFields& fields, SessionHost& host);
+// The Pause button and hotkey: pauses a recording, or resumes a paused
+// one; does nothing while no session records.
+void TogglePause(SessionFields& fields, SessionHost& host);
 // Runs the session's part of a dialog timer tick; the caller then does the
 // window's default processing for every id.
 void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId);
+
+// The Start button while paused: the recorded time, standing, marked.
+std::string PausedStartCaption(uint32_t seconds);
 
 // Captions the recording thread puts back once the file is closed.
 std::string IdleStartCaption();

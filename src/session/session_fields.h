@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "framework/pause_timeline.h"
+
 // Frame rate before the first Start has read the selector.
 constexpr int32_t kInitialFramesPerSecond = 20;
 
@@ -20,6 +22,12 @@ struct SessionFields {
   // Audio hand-shake: 0 from the moment the recording thread asks the
   // audio thread to finish until that thread has released everything.
   std::atomic<uint8_t> audioDone{0};
+  // 1 while the user wants the recording paused. Written by the UI thread,
+  // polled by the video loop, which then pauses and resumes the recording.
+  std::atomic<uint8_t> pauseWanted{0};
+  // When the recording was paused, on its own clock: written by the video
+  // loop, read by the audio thread as it places the sound.
+  PauseTimeline pauses;
 
   // Settings taken at Start, before the recording thread exists, and left
   // alone for the session.
@@ -27,8 +35,14 @@ struct SessionFields {
   int32_t drawPointer = 0;  // BM_GETCHECK of the pointer box
   int32_t recordSound = 0;  // BM_GETCHECK of the sound box, 0 without a device
 
-  // Whole seconds shown on the Start button; UI thread only.
+  // Whole seconds recorded, shown on the Start button; UI thread only.
   uint32_t elapsedSeconds = 0;
+  // When the elapsed time last went up a second (the session's start at
+  // first), and how far into a second the recording paused: a resume
+  // finishes that second before the next tick. UI thread only.
+  uint32_t secondBeganMs = 0;
+  uint32_t pausedIntoSecondMs = 0;
+  bool shortSecondPending = false;  // the tick after a resume re-arms the full second
   // A Start waits on the deferred-start timer; UI thread only. A tick that
   // was already queued when Stop cancelled the Start finds it false.
   bool startPending = false;

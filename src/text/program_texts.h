@@ -18,6 +18,10 @@ namespace texts {
 PARVELO_TEXT(StartCaption, "开始");
 PARVELO_TEXT(StopCaption, "停止");
 PARVELO_TEXT(SavingCaption, "正在保存…");
+PARVELO_TEXT(PauseCaption, "暂停");
+PARVELO_TEXT(ResumeCaption, "继续");
+// After the recorded time on the Start button while paused.
+PARVELO_TEXT(PausedMark, "已暂停");
 
 // Selector entries: no modifier; the three frame rates.
 PARVELO_TEXT(NoModifierEntry, "无");

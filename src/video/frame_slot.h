@@ -18,3 +18,8 @@ FramePacing PacingFor(int32_t framesPerSecond);
 // interval is rounded down. Elapsed time is an unsigned difference of
 // timeGetTime readings, so the clock's 2^32 wrap does not disturb it.
 uint32_t FrameSlotIndex(uint32_t elapsedMs, const FramePacing& pacing);
+
+// The first elapsed time that gives slot `index` (FrameSlotIndex's inverse):
+// at 15 and 30 fps a group's first slot already begins in the last
+// milliseconds of the group before.
+uint32_t SlotStartMs(uint32_t index, const FramePacing& pacing);

@@ -373,6 +373,14 @@ START_ID, STOP_ID = 1000, 1001
 FIRST_FRAME_LINE = r"parvelo capture: first frame at (\d+) ms"
 FIRST_FRAME_TIMEOUT_S = 20
 SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
+PAUSE_ID = 1012
+PAUSE_CAPTION, RESUME_CAPTION = "暂停", "继续"
+# After the recorded time on the Start button while paused.
+PAUSED_MARK = "已暂停"
+# The capture loop's debug lines where a recording pauses and goes on.
+PAUSED_LINE = r"parvelo capture: paused at (\d+) ms"
+RESUMED_LINE = r"parvelo capture: resumed at (\d+) ms"
+PAUSE_TIMEOUT_S = 5
 
 
 class Parvelo:
@@ -423,6 +431,29 @@ class Parvelo:
         seen = wait_until(lambda: self.debug_numbers(FIRST_FRAME_LINE)[sessions_before:], timeout,
                           "a first frame")
         return seen[0]
+
+    def wait_debug_line(self, pattern, count, timeout=PAUSE_TIMEOUT_S):
+        """Waits for the `count`th debug line matching `pattern`; returns its number."""
+        seen = wait_until(lambda: self.debug_numbers(pattern)[count - 1:], timeout,
+                          "debug line %d of %r" % (count, pattern))
+        return seen[0]
+
+    def toggle_pause(self, count, hotkey=False):
+        """Pauses or resumes with the button (or Ctrl+F11 in the dialog) and
+        waits until the capture loop has done it for the `count`th time;
+        returns the loop's moment (timeGetTime, ms)."""
+        pausing = self.caption(PAUSE_ID) == PAUSE_CAPTION
+        if hotkey:
+            self.press("ctrl+F11")
+        else:
+            self.click(PAUSE_ID)
+        return self.wait_debug_line(PAUSED_LINE if pausing else RESUMED_LINE, count)
+
+    def press(self, keys):
+        """Types `keys` (xdotool's names) with the dialog's window focused:
+        Wine takes global hotkeys only while one of its windows has the focus."""
+        self.session.xdotool("search", "--sync", "--name", TITLE, "windowactivate", "--sync",
+                             "key", keys)
 
     def start_recording(self):
         """Clicks Start and waits for the first frame; returns its moment (ms)."""

@@ -9,26 +9,34 @@ import unittest
 
 import harness
 import readers
-from harness import START_ID, STOP_ID
+from harness import START_ID, STOP_ID, PAUSE_ID
 
 RATE = 44100
 TONE_HZ = 1000
 TONE_AMPLITUDE = 0.5
 TONE_RMS = TONE_AMPLITUDE * 32767 / 2 ** 0.5  # a full-level sine's RMS
 # Distinct tones fed in sequence, 0.5 s each, far apart for the Goertzel filter.
-SEQUENCE_HZ = [400, 700, 1000, 1300, 1600, 1900, 2200, 2500, 2800, 3100, 3400, 3700]
+SEQUENCE_HZ = [400 + 300 * i for i in range(24)]
 SEQUENCE_STEP_S = 0.5
-# How much of the sequence is recorded: most of it, not all (the recording
-# ends inside it, so its last tones must not come out as a repeat).
-SEQUENCE_RECORDED_S = 4
+# The sequence's recording: recorded, paused (the tones fed meanwhile must
+# be absent), recorded again, then paused and stopped while paused, inside
+# the sequence (its last tones must not come out as a repeat).
+SEQUENCE_RECORDED_S = 3
+SEQUENCE_PAUSED_S = 3
 WINDOW_S = 0.1
+# A slot at the recorder's 15 fps.
+SLOT_S = 1 / 15
 # A Stop's wait for the sound side gives up after 3 s.
 STOP_WELL_BEFORE_THE_SOUND_WAIT_S = 2.0
 # What the device still holds when it is reset, at most.
 SOUND_SHORT_OF_PICTURE_S = 0.15
 # Clapperboard recordings: long enough for the first and the last claps
-# judged to be different ones; the board outlasts the recording.
+# judged to be different ones; the board outlasts the recording. One of
+# them is paused twice, and its last claps judged come after the last
+# resume (the claps are 0.7 to 1.3 s apart).
 CLAP_RECORDING_S = 45
+CLAP_SEGMENTS_S = (22, 8, 25)
+CLAP_PAUSE_S = 4
 CLAPS_JUDGED = 20
 CLAPPERBOARD_MARGIN_S = 60
 # Sound minus picture as a viewer sees it (the beep's onset against the
@@ -104,20 +112,46 @@ class SoundRecording(harness.WineTestCase):
         self.assertEqual(readers.player_complaints(path), readers.NO_COMPLAINTS)
         readers.check_platform_reader(self, self.session, path)
 
-    def test_a_sequence_of_tones_comes_out_in_order_without_gap_or_repeat(self):
-        self.start()
+    def test_a_paused_sequence_of_tones_comes_out_in_order_without_the_pause_gap_or_repeat(self):
+        app = self.start()
+        # Before Start, neither the hotkey nor the button pauses anything.
+        app.press("ctrl+F11")
+        app.click(PAUSE_ID)
         before = os.listdir(self.session.workdir)
         # Fed once the picture has begun: sound from before the first frame
         # is left out, however long the set-up took.
-        self.app.start_recording()
+        first_ms = app.start_recording()
+        self.assertEqual(app.caption(harness.PAUSE_ID), harness.PAUSE_CAPTION)
         self.feed([(f, SEQUENCE_STEP_S) for f in SEQUENCE_HZ])
         time.sleep(SEQUENCE_RECORDED_S)
-        self.app.click(STOP_ID)
-        self.app.wait_idle()
+        paused_ms = app.toggle_pause(1)
+        standing = app.wait_caption_until(START_ID, lambda c: harness.PAUSED_MARK in c, 5,
+                                          "the paused mark")
+        self.assertEqual(app.caption(PAUSE_ID), harness.RESUME_CAPTION)
+        time.sleep(SEQUENCE_PAUSED_S)
+        self.assertEqual(app.caption(START_ID), standing)  # stood still
+        resumed_ms = app.toggle_pause(1, hotkey=True)
+        time.sleep(SEQUENCE_RECORDED_S)
+        last_paused_ms = app.toggle_pause(2)
+        app.click(STOP_ID)
+        app.wait_idle()
         files = self.session.new_files(before)
         self.assertEqual(len(files), 1, files)
         path = os.path.join(self.session.workdir, files[0])
+        # One file without the pauses: the picture and the sound each last
+        # what was recorded, to two slots.
+        recorded_s = (paused_ms - first_ms + last_paused_ms - resumed_ms) / 1000
         samples = harness.decode_audio_pcm(path, RATE)
+        video_s = float(streams_by_type(path)["video"]["duration"])
+        print("recorded %.3f s: video %.3f s, sound %.3f s; standing caption %r"
+              % (recorded_s, video_s, len(samples) / RATE, standing))
+        self.assertAlmostEqual(video_s, recorded_s, delta=2 * SLOT_S)
+        self.assertAlmostEqual(len(samples) / RATE, recorded_s, delta=2 * SLOT_S)
+        # The first frame after the resume is a key frame: seeking lands there.
+        seam = round((paused_ms - first_ms) / 1000 / SLOT_S)
+        keys = [f.get("best_effort_timestamp") for f in harness.video_frames(path)
+                if f.get("key_frame") == 1]
+        self.assertIn(seam, keys)
         window = int(WINDOW_S * RATE)
         heard = []
         for start in range(0, len(samples) - window, window):
@@ -130,16 +164,21 @@ class SoundRecording(harness.WineTestCase):
         tones = [f for f in heard if f is not None]
         self.assertGreater(len(tones), 10, heard)
         # Collapse repeats of the same tone; what is left must be consecutive
-        # entries of the fed sequence.
+        # entries of the fed sequence, but for the tones fed while paused.
         order = [f for i, f in enumerate(tones) if i == 0 or tones[i - 1] != f]
         indexes = [SEQUENCE_HZ.index(f) for f in order]
-        self.assertEqual(indexes, list(range(indexes[0], indexes[0] + len(indexes))), heard)
+        steps = [b - a for a, b in zip(indexes, indexes[1:])]
+        skipped = (resumed_ms - paused_ms) / 1000 / SEQUENCE_STEP_S
+        jumps = [step for step in steps if step != 1]
+        self.assertEqual(len(jumps), 1, heard)
+        self.assertLessEqual(abs(jumps[0] - 1 - skipped), 1.5, (heard, skipped))
         # No tone lasts much longer than it was fed (a repeated buffer would).
         run = 0
         for i, f in enumerate(tones):
             run = run + 1 if i and tones[i - 1] == f else 1
             self.assertLessEqual(run * WINDOW_S, SEQUENCE_STEP_S + 2 * WINDOW_S, heard)
-        # Sound is continuous: no silent window between the first and last tone.
+        # Sound is continuous, at the seam too: no silent window between the
+        # first and last tone.
         first = heard.index(tones[0])
         last = len(heard) - 1 - heard[::-1].index(tones[-1])
         self.assertNotIn(None, heard[first:last + 1], heard)
@@ -193,11 +232,14 @@ class SoundRecording(harness.WineTestCase):
                                    harness.goertzel_power(chunk, other, RATE) * 10,
                                    "%s at %.1f s" % (os.path.basename(path), start / RATE))
 
-    def assert_claps_heard_with_their_flash(self, path):
+    def assert_claps_heard_with_their_flash(self, path, last_from_s=0):
+        """The first and the last claps' medians in the window; the last
+        ones all from `last_from_s` on in the file."""
         pairs = harness.clap_offsets(path)
         print("sound minus picture per clap, ms:",
               " ".join("%.0f@%.1fs" % (offset, at) for at, offset in pairs))
         self.assertGreaterEqual(len(pairs), 2 * CLAPS_JUDGED, pairs)
+        self.assertGreater(pairs[-CLAPS_JUDGED][0], last_from_s, pairs)
         low, high = SYNC_WINDOW_MS
         for which, claps in (("first", pairs[:CLAPS_JUDGED]), ("last", pairs[-CLAPS_JUDGED:])):
             median = statistics.median(offset for _, offset in claps)
@@ -205,10 +247,26 @@ class SoundRecording(harness.WineTestCase):
             self.assertTrue(low <= median <= high, "%s claps: median %+.1f ms, %r"
                             % (which, median, claps))
 
-    def test_claps_are_heard_with_their_flash_from_a_normal_start(self):
+    def test_claps_are_heard_with_their_flash_from_a_normal_start_and_after_two_pauses(self):
         self.start()
-        self.session.clapperboard(CLAP_RECORDING_S + CLAPPERBOARD_MARGIN_S)
-        self.assert_claps_heard_with_their_flash(self.record(CLAP_RECORDING_S))
+        self.session.clapperboard(sum(CLAP_SEGMENTS_S) + 2 * CLAP_PAUSE_S + CLAPPERBOARD_MARGIN_S)
+        before = os.listdir(self.session.workdir)
+        first_ms = self.app.start_recording()
+        pauses = []  # (paused, resumed) moments, ms
+        for n, segment_s in enumerate(CLAP_SEGMENTS_S[:-1], 1):
+            time.sleep(segment_s)
+            paused_ms = self.app.toggle_pause(n)
+            time.sleep(CLAP_PAUSE_S)
+            pauses.append((paused_ms, self.app.toggle_pause(n)))
+        time.sleep(CLAP_SEGMENTS_S[-1])
+        self.app.click(STOP_ID)
+        self.app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        # The file's time at the last resume: what was recorded before it.
+        last_resume_s = (pauses[-1][0] - first_ms - sum(r - p for p, r in pauses[:-1])) / 1000
+        self.assert_claps_heard_with_their_flash(os.path.join(self.session.workdir, files[0]),
+                                                 last_resume_s)
 
     def test_claps_are_heard_with_their_flash_when_the_direct3d_message_waits_4_s(self):
         self.start(overrides="d3d9=")

@@ -13,6 +13,10 @@ from harness import START_ID
 
 # Headers are brought up to date at least this often while recording.
 HEADER_REFRESH_S = 2.0
+RECORDED_BEFORE_KILL_S = 5
+# A pause publishes the headers at once: the file plays to the pause, to a
+# slot and a write.
+PAUSE_PUBLISHED_WITHIN_S = 0.2
 # Room on the small disk beyond the program's own files: the file's header
 # area and a few seconds of video.
 SMALL_DISK_SPARE_BYTES = 400 * 1024
@@ -24,27 +28,34 @@ SAMPLE_FILES = os.path.join(harness.NATIVE_BUILD, "tests", "unit", "avi", "avi_s
 
 class KilledMidRecording(harness.WineTestCase):
 
-    def test_a_recording_cut_off_by_a_killed_process_plays_up_to_the_last_seconds(self):
+    def test_a_recording_cut_off_by_a_killed_process_plays_up_to_the_last_seconds_or_the_pause(self):
         picture.show(self.session)
-        app = harness.Parvelo(self.session)
-        app.wait_ready()
-        before = os.listdir(self.session.workdir)
-        app.click(START_ID)
-        app.wait_recorded(1, timeout=8)
-        time.sleep(5)
-        recorded = 6.0  # seconds since Start, the set-up before the first frame included
-        app.kill()
-        files = self.session.new_files(before)
-        self.assertEqual(len(files), 1, files)
-        path = os.path.join(self.session.workdir, files[0])
-        info = harness.streams(path)
-        video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
-        self.assertEqual(video["codec_name"], "h264")
-        self.assertEqual(harness.decode_errors(path), "")
-        played = float(video["duration"])
-        self.assertGreater(played, recorded - 1.0 - HEADER_REFRESH_S - 1.0, played)
-        self.assertLessEqual(played, recorded + 0.5)
-
+        for paused in (False, True):
+            app = harness.Parvelo(self.session)
+            app.wait_ready()
+            before = os.listdir(self.session.workdir)
+            first_ms = app.start_recording()
+            time.sleep(RECORDED_BEFORE_KILL_S)
+            if paused:
+                # Killed a while into a pause: nothing is written meanwhile,
+                # so only what was published at the pause describes the file.
+                recorded = (app.toggle_pause(1) - first_ms) / 1000
+                time.sleep(HEADER_REFRESH_S + 1)
+            else:
+                recorded = RECORDED_BEFORE_KILL_S
+            app.kill()
+            files = self.session.new_files(before)
+            self.assertEqual(len(files), 1, files)
+            path = os.path.join(self.session.workdir, files[0])
+            info = harness.streams(path)
+            video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
+            self.assertEqual(video["codec_name"], "h264")
+            self.assertEqual(harness.decode_errors(path), "")
+            played = float(video["duration"])
+            print("paused" if paused else "recording", "recorded %.2f s, plays %.2f s" % (recorded, played))
+            lost = PAUSE_PUBLISHED_WITHIN_S if paused else HEADER_REFRESH_S + 1.0
+            self.assertGreater(played, recorded - lost, played)
+            self.assertLessEqual(played, recorded + 0.5)
 
 class DiskFull(harness.WineTestCase):
 

@@ -14,7 +14,7 @@ TEXTS_SOURCE = os.path.join(harness.REPO, "src", "text", "program_texts.h")
 NAMED_TEXT = re.compile(r'^PARVELO_TEXT\((\w+), "(.*)"\);$', re.MULTILINE)
 
 # Captions that the dialog template holds (UTF-16, as every template does).
-TEMPLATE_CAPTIONS = {"开始", "停止"}
+TEMPLATE_CAPTIONS = {"开始", "停止", "暂停"}
 
 
 def program_texts():

@@ -28,6 +28,7 @@ constexpr int kExitAlreadyRunning = 1;
 constexpr int kExitCodecMissing = 1;
 constexpr char kStartHotkeyAtom[] = "hotkeyvosmek";
 constexpr char kStopHotkeyAtom[] = "hotkeyvosmek2";
+constexpr char kPauseHotkeyAtom[] = "hotkeyvosmek3";
 constexpr int kDefaultFrameRateEntry = 1;
 const wchar_t* const kModifierLabels[] = {L"Ctrl", L"Alt", L"Shift"};
 
@@ -69,6 +70,7 @@ struct CrecDlgTable {
       message_table::Message<D, &D::HandleHotKey>(WM_HOTKEY),
       message_table::Message<D, &D::OnTrayNotify>(WM_TRAYNOTIFY),
       message_table::Command<D, &D::StopRecording>(BN_CLICKED, IDC_STOP),
+      message_table::Command<D, &D::TogglePause>(BN_CLICKED, IDC_PAUSE),
       message_table::Message<D, &D::OnSysCommand>(WM_SYSCOMMAND),
       message_table::Message<D, &D::OnTimer>(WM_TIMER),
       message_table::Message<D, &D::OnRecordingNotice>(WM_RECORDING_NOTICE),
@@ -172,6 +174,10 @@ void CrecDlg::StopRecording() {
   ::StopRecording(g_recorder, *this);
 }
 
+void CrecDlg::TogglePause() {
+  ::TogglePause(g_recorder, *this);
+}
+
 void CrecDlg::RegisterStartHotkey() {
   RegisterHotkeyFromLists(Window(), kStartHotkeyAtom, IDC_START_MODIFIER, IDC_START_KEY);
 }
@@ -183,6 +189,7 @@ void CrecDlg::RegisterStopHotkey() {
 MessageResult CrecDlg::HandleHotKey(WPARAM id, LPARAM) {
   if (id == GlobalAddAtomA(kStartHotkeyAtom)) StartRecording();
   if (id == GlobalAddAtomA(kStopHotkeyAtom)) StopRecording();
+  if (id == GlobalAddAtomA(kPauseHotkeyAtom)) TogglePause();
   return 0;
 }
 
@@ -380,4 +387,21 @@ void CrecDlg::FreezeRegionFrame() {
 void CrecDlg::ResumeRegionFrame() {
   if (HWND frame = FindRegionFrame())
     SetTimer(frame, kFrameTrackTimerId, kFrameTrackTimerMs, nullptr);
+}
+
+void CrecDlg::EnableControl(int controlId, bool enabled) {
+  EnableWindow(GetDlgItem(Window(), controlId), enabled ? TRUE : FALSE);
+}
+
+void CrecDlg::RegisterPauseHotkey() {
+  RegisterHotKey(Window(), GlobalAddAtomA(kPauseHotkeyAtom), kPauseHotkey.modifiers,
+                 kPauseHotkey.virtualKey);
+}
+
+void CrecDlg::UnregisterPauseHotkey() {
+  UnregisterHotKey(Window(), GlobalAddAtomA(kPauseHotkeyAtom));
+}
+
+uint32_t CrecDlg::NowMs() {
+  return timeGetTime();
 }

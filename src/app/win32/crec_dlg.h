@@ -1,4 +1,4 @@
-// The main dialog: Start and Stop, the three check boxes, the hidden
+// The main dialog: Start, Stop and Pause, the three check boxes, the hidden
 // hotkey and frame-rate lists, the notification icon and the session's
 // timers. All recorder state lives in RecorderGlobals.
 #pragma once
@@ -16,6 +16,7 @@ class CrecDlg : public CDialogBase, private SessionHost {
 
   void StartRecording();
   void StopRecording();
+  void TogglePause();
 
  protected:
   BOOL OnInitDialog() override;
@@ -59,6 +60,10 @@ class CrecDlg : public CDialogBase, private SessionHost {
   void SetButtonCaption(int controlId, const std::string& utf8) override;
   void FreezeRegionFrame() override;
   void ResumeRegionFrame() override;
+  void EnableControl(int controlId, bool enabled) override;
+  void RegisterPauseHotkey() override;
+  void UnregisterPauseHotkey() override;
+  uint32_t NowMs() override;
 
   HICON icon_;
   // The last session's recording thread, to know when it has ended.

@@ -8,6 +8,7 @@
 #include "audio/audio_alignment.h"
 #include "audio/mp3_format.h"
 #include "audio/win32/mp3_stream.h"
+#include "avi/avi_writer.h"
 #include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "framework/win32/thread.h"
@@ -34,9 +35,10 @@ constexpr DWORD kAudioDoneWaitMs = 3000;
 // recording thread at the start, then the audio thread) and down by the
 // audio thread as they come back.
 std::atomic<int> buffersQueued{0};
-// Where each returned buffer goes on the picture's time line; the audio
-// thread's once it runs.
+// Where each returned buffer goes on the picture's time line, and what
+// hands the planned frames to the encoder; the audio thread's once it runs.
 SoundAligner aligner;
+PlannedPcmWriter pcmWriter;
 // The session's first kept buffer has been reported; the audio thread's.
 bool firstKeptReported = false;
 
@@ -62,13 +64,13 @@ VideoClock CurrentVideoClock() {
   const uint8_t started = g_recorder.videoStarted.load();
   if (started == kVideoAbsent) return {VideoState::kAbsent, 0};
   if (started == 0) return {};
-  return {VideoState::kRunning, g_recorder.videoStartMs.load()};
+  return {VideoState::kRunning, g_recorder.videoStartMs.load(), &g_recorder.pauses};
 }
 
 // A filled buffer came back: it is placed on the picture's time line
-// (left out before the first frame, cut, padded or stretched when the
-// sound has left the picture), encoded and written; while recording it is
-// queued again.
+// (left out before the first frame, cut where the recording was paused,
+// cut, padded or stretched when the sound has left the picture), encoded
+// and written; while recording it is queued again.
 void OnBufferDone(WAVEHDR* header, bool requeue) {
   --buffersQueued;
   const uint32_t frames = PcmFrames(header->dwBytesRecorded);
@@ -83,10 +85,12 @@ void OnBufferDone(WAVEHDR* header, bool requeue) {
     DebugLine("parvelo sound: buffer at %lu ms, %+.1f ms off its target",
               static_cast<unsigned long>(arrivalMs), aligner.LastOffsetMs());
   }
-  WritePlannedPcm(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
+  pcmWriter.Write(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
                   [](const int16_t* pcm, uint32_t count) {
                     EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), count * kPcmBlockAlign);
                   });
+  // The writer publishes only inside a write, and none comes while paused.
+  if (plan.lastBeforePause) AviFilePublish(g_recorder.aviFile);
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
 }

@@ -5,13 +5,15 @@
 
 #include <memory>
 
+#include "avi/avi_writer.h"
 #include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
 #include "session/win32/recorder_globals.h"
 #include "text/scrambled_text.h"
 #include "video/win32/capture_backend.h"
+#include "video/slot_clock.h"
 #include "video/win32/codec_stream.h"
-#include "video/frame_slot.h"
+#include "video/win32/compressed_stream.h"
 
 namespace {
 
@@ -68,8 +70,12 @@ void WaitServingMessages(DWORD ms) {
   ServeWindowMessages();
 }
 
+bool Recording() {
+  return g_recorder.idleFlag.load() == 0;
+}
+
 void WaitForStop() {
-  while (g_recorder.idleFlag.load() == 0) WaitServingMessages(kStopPollMs);
+  while (Recording()) WaitServingMessages(kStopPollMs);
 }
 
 // Where a session's time went, for the benchmark (read with
@@ -100,47 +106,111 @@ struct CaptureStats {
   }
 };
 
-// Grabs back to back until Stop, writing each grab whose slot is new. The
-// first pass is made even when Stop came during the set-up: a session that
-// made its stream always holds a picture (a stream without frames is one
-// that common players and decoders refuse), and the sound, already lined
-// up with this first frame, is not lined up with one that never comes.
+bool PauseWanted() {
+  return g_recorder.pauseWanted.load() != 0;
+}
+
+class FrameRecorder {
+ public:
+  FrameRecorder(CaptureBackend backend, const FrameGeometry& geometry)
+      : backend_(backend),
+        geometry_(geometry),
+        start_(timeGetTime()),
+        clock_(PacingFor(g_recorder.framesPerSecond), g_recorder.pauses) {
+    QueryPerformanceFrequency(&stats_.frequency);
+  }
+
+  uint32_t StartMs() const { return start_; }
+
+  // Grabs back to back until Stop, writing each grab whose slot is new,
+  // and pauses when asked. The first pass is made even when Stop came
+  // during the set-up: a session that made its stream always holds a
+  // picture (a stream without frames is one that common players and
+  // decoders refuse), and the sound, already lined up with this first
+  // frame, is not lined up with one that never comes. A pause asked before
+  // the first frame takes effect after it.
+  void Run() {
+    do {
+      // Taken before the grab: a frame belongs to the slot its grab began in.
+      const uint32_t index = clock_.Slot(ElapsedMs());
+      const bool grabbed = TimedGrab();
+      if (index != lastIndex_) WriteFrame(index);
+      lastIndex_ = index;
+      if (grabbed) {
+        ServeWindowMessages();
+      } else {
+        WaitServingMessages(kLostDeviceWaitMs);
+      }
+      if (PauseWanted() && Recording()) PauseUntilResumed();
+    } while (Recording());
+    stats_.Report(backend_ == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
+  }
+
+ private:
+  uint32_t ElapsedMs() const { return timeGetTime() - start_; }
+
+  bool TimedGrab() {
+    const int64_t grabStart = CaptureStats::Now();
+    const bool grabbed = Grab(backend_, geometry_);
+    stats_.grabTicks += CaptureStats::Now() - grabStart;
+    ++stats_.grabs;
+    return grabbed;
+  }
+
+  void WriteFrame(uint32_t index) {
+    const int64_t writeStart = CaptureStats::Now();
+    int result = AviStreamWrite(g_recorder.videoStream, static_cast<int32_t>(index), 1,
+                                g_recorder.frameBuffer, g_recorder.frameBytes, kAviIfKeyframe,
+                                nullptr, nullptr);
+    if (result != kAviOk) ReportWriteFailure(result);
+    stats_.writeTicks += CaptureStats::Now() - writeStart;
+    ++stats_.writes;
+    stats_.slots = index + 1;
+  }
+
+  // The recording stops at the end of the last slot written: its frame
+  // stands until the pause, and the sound is cut at the same moment. The
+  // loop then only serves its window's messages until the user resumes or
+  // stops. Before the recording goes on, a grab must work again (a device
+  // lost meanwhile to the lock screen or UAC is recovered), so the first
+  // frame after the pause is a fresh one; it goes to the next position and
+  // is a key frame, where seeking lands.
+  void PauseUntilResumed() {
+    const uint32_t pauseAtMs = clock_.Pause(ElapsedMs(), static_cast<uint32_t>(lastIndex_));
+    // Nothing is written while paused: what is there is published now.
+    AviFilePublish(g_recorder.aviFile);
+    DebugLine("parvelo capture: paused at %lu ms", static_cast<unsigned long>(start_ + pauseAtMs));
+    for (;;) {
+      while (PauseWanted() && Recording()) WaitServingMessages(kStopPollMs);
+      if (!Recording()) return;
+      if (Grab(backend_, geometry_)) break;
+      WaitServingMessages(kLostDeviceWaitMs);
+    }
+    const uint32_t resumeAtMs = ElapsedMs();
+    clock_.Resume(resumeAtMs);
+    AviAskKeyFrame(g_recorder.videoStream);
+    DebugLine("parvelo capture: resumed at %lu ms",
+              static_cast<unsigned long>(start_ + resumeAtMs));
+  }
+
+  const CaptureBackend backend_;
+  const FrameGeometry& geometry_;
+  const DWORD start_;
+  SlotClock clock_;
+  CaptureStats stats_;
+  int64_t lastIndex_ = -1;
+};
+
 void RecordFrames(CaptureBackend backend, const FrameGeometry& geometry, const StepClock& steps) {
-  CaptureStats stats;
-  QueryPerformanceFrequency(&stats.frequency);
-  const FramePacing pacing = PacingFor(g_recorder.framesPerSecond);
-  const DWORD start = timeGetTime();
+  g_recorder.pauses.Clear();
+  FrameRecorder recorder(backend, geometry);
+  const DWORD start = recorder.StartMs();
   g_recorder.videoStartMs.store(start);
   g_recorder.videoStarted.store(1);
   DebugLine("parvelo capture: first frame at %lu ms, set-up %lu ms: %s",
             static_cast<unsigned long>(start), static_cast<unsigned long>(start - steps.StartMs()),
             steps.Text());
-  int64_t lastIndex = -1;
-  do {
-    // Taken before the grab: a frame belongs to the slot its grab began in.
-    const uint32_t index = FrameSlotIndex(timeGetTime() - start, pacing);
-    const int64_t grabStart = CaptureStats::Now();
-    const bool grabbed = Grab(backend, geometry);
-    const int64_t grabEnd = CaptureStats::Now();
-    stats.grabTicks += grabEnd - grabStart;
-    ++stats.grabs;
-    if (index != lastIndex) {
-      int result = AviStreamWrite(g_recorder.videoStream, static_cast<int32_t>(index), 1,
-                                  g_recorder.frameBuffer, g_recorder.frameBytes, kAviIfKeyframe,
-                                  nullptr, nullptr);
-      if (result != kAviOk) ReportWriteFailure(result);
-      stats.writeTicks += CaptureStats::Now() - grabEnd;
-      ++stats.writes;
-      stats.slots = index + 1;
-    }
-    lastIndex = index;
-    if (grabbed) {
-      ServeWindowMessages();
-    } else {
-      WaitServingMessages(kLostDeviceWaitMs);
-    }
-  } while (g_recorder.idleFlag.load() == 0);
-  stats.Report(backend == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
+  recorder.Run();
 }
 
 }  // namespace

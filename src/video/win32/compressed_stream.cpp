@@ -25,6 +25,8 @@ class CompressedVideoStream final : public AviStream {
 
   int Info(AviStreamInfo* info) const override { return raw_->Info(info); }
 
+  void AskKeyFrame() { keyFrameAsked_ = true; }
+
   int SetFormat(int32_t position, const void* format, int32_t bytes) override {
     if (begun_) return kAviErrorFormat;  // the compressor runs at one format
     if (!format || bytes < kBitmapInfoHeaderBytes) return kAviErrorArgument;
@@ -48,7 +50,8 @@ class CompressedVideoStream final : public AviStream {
     if (!data || samples != 1 || bytes < static_cast<int32_t>(Input()->biSizeImage)) {
       return kAviErrorArgument;
     }
-    const bool askKey = KeyFrameDue(start, lastKeyPosition_, keyFrameEvery_);
+    const bool askKey = keyFrameAsked_ || KeyFrameDue(start, lastKeyPosition_, keyFrameEvery_);
+    keyFrameAsked_ = false;
     BITMAPINFOHEADER* out = Output();
     out->biSizeImage = static_cast<DWORD>(frame_.size());
     DWORD chunkId = 0;
@@ -78,6 +81,7 @@ class CompressedVideoStream final : public AviStream {
   std::vector<uint8_t> output_;  // the compressed format, as the compressor gave it
   std::vector<uint8_t> frame_;   // one compressed frame, worst case
   std::optional<int64_t> lastKeyPosition_;
+  bool keyFrameAsked_ = false;
 };
 
 }  // namespace
@@ -103,4 +107,8 @@ int AviMakeCompressedStream(AviStream** compressed, AviStream* raw,
                 sizeof frames);
   *compressed = new CompressedVideoStream(raw, compressor, *options);
   return kAviOk;
+}
+
+void AviAskKeyFrame(AviStream* compressed) {
+  if (auto* stream = dynamic_cast<CompressedVideoStream*>(compressed)) stream->AskKeyFrame();
 }

@@ -19,3 +19,8 @@ constexpr int kAviErrorCompressor = -100;
 // does not own `raw`; releasing it ends and closes the compressor.
 int AviMakeCompressedStream(AviStream** compressed, AviStream* raw,
                             const AVICOMPRESSOPTIONS* options);
+
+// The next frame written to `compressed` (made by AviMakeCompressedStream)
+// is asked to be a key frame, whatever the interval says: where a recording
+// goes on after a pause, so that seeking lands there.
+void AviAskKeyFrame(AviStream* compressed);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -277,47 +278,70 @@ TEST(SoundAligner, KeepsTheSoundOnThePictureForAnyClockAndEvent) {
 }
 
 // What the audio thread writes for a device 0.1 % fast whose sound starts
-// 4.2 s before the picture: a click taken at second t of the video clock
-// must sit at second t - 4.2 of the stream, for five minutes.
-TEST(WritePlannedPcm, ClicksLandWhereThePictureHasThem) {
+// 4.2 s before the picture, for five minutes: a click taken at second t of
+// the video clock sits at second t - 4.2 of the stream, less the pauses
+// before it; a click heard while paused is not there, and the stream holds
+// nothing else: no repeat, no gap at a seam.
+TEST(PlannedPcmWriter, ClicksLandWhereThePictureHasThemAcrossPauses) {
   constexpr double kErrorPpm = 1000, kVideoStartMs = 4200;
   constexpr int kBuffers = 300;
   constexpr uint32_t kClickFrames = 40;  // 1 ms: survives stretching
   constexpr int16_t kClickLevel = 10000;
   constexpr double kBoundMs = 21;
+  constexpr double kOpen = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    std::vector<PausedSpan> pauses;  // on the video clock
+  } cases[] = {
+      {"never paused", {}},
+      {"paused and resumed inside one buffer", {{60300, 60650}}},
+      {"a pause shorter than a buffer, across two", {{90800, 91500}}},
+      {"a pause across several buffers", {{120500, 124700}}},
+      {"three pauses in two buffers", {{150100, 150130}, {150200, 150300}, {150900, 152050}}},
+      {"paused for good", {{200000, kOpen}}},
+  };
   const double msPerFrame = 1 / (kFramesPerMs * (1 + kErrorPpm * 1e-6));
-  SoundAligner aligner;
-  std::vector<int16_t> stream;
-  std::vector<int16_t> buffer(2 * kFramesPerBuffer);
-  std::vector<double> clickMs;  // when each click was taken
-  for (int i = 0; i < kBuffers; ++i) {
-    std::fill(buffer.begin(), buffer.end(), 0);
-    // One click a buffer, at a frame that walks through the buffer.
-    const uint32_t at = (i * 7919u) % (kFramesPerBuffer - kClickFrames);
-    std::fill(buffer.begin() + 2 * at, buffer.begin() + 2 * (at + kClickFrames), kClickLevel);
-    const double endMs = (i + 1) * kFramesPerBuffer * msPerFrame;
-    const auto arrivalMs = kClockBaseMs + static_cast<uint32_t>(std::lround(endMs));
-    const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(kVideoStartMs);
-    const VideoClock video =
-        static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs) : VideoClock{};
-    WritePlannedPcm(aligner.Place(arrivalMs, kFramesPerBuffer, video), buffer.data(),
-                    kFramesPerBuffer, [&](const int16_t* pcm, uint32_t count) {
-                      stream.insert(stream.end(), pcm, pcm + 2 * size_t{count});
-                    });
-    clickMs.push_back(endMs - (kFramesPerBuffer - at) * msPerFrame);
-  }
-  std::vector<double> heardMs;  // where each click begins in the stream
-  for (size_t f = 0; f < stream.size() / 2; ++f) {
-    if (stream[2 * f] > kClickLevel / 2 && (f == 0 || stream[2 * f - 2] <= kClickLevel / 2)) {
-      heardMs.push_back(f / kFramesPerMs);
+  for (const Case& c : cases) {
+    PauseTimeline pauses;
+    for (const PausedSpan& pause : c.pauses) {
+      pauses.Pause(pause.fromMs);
+      if (pause.toMs != kOpen) pauses.Resume(pause.toMs);
     }
-  }
-  // Clicks from before the picture are left out; every later one is there.
-  size_t first = 0;
-  while (clickMs[first] < kVideoStartMs) ++first;
-  ASSERT_EQ(heardMs.size(), clickMs.size() - first);
-  for (size_t k = 0; k < heardMs.size(); ++k) {
-    EXPECT_NEAR(heardMs[k], clickMs[first + k] - kVideoStartMs, kBoundMs) << k;
+    SoundAligner aligner;
+    PlannedPcmWriter writer;
+    std::vector<int16_t> stream;
+    std::vector<int16_t> buffer(2 * kFramesPerBuffer);
+    std::vector<double> clickMs;  // on the recording's time, for each click heard unpaused
+    for (int i = 0; i < kBuffers; ++i) {
+      std::fill(buffer.begin(), buffer.end(), 0);
+      // One click a buffer, at a frame that walks through the buffer.
+      const uint32_t at = (i * 7919u) % (kFramesPerBuffer - kClickFrames);
+      std::fill(buffer.begin() + 2 * at, buffer.begin() + 2 * (at + kClickFrames), kClickLevel);
+      const double endMs = (i + 1) * kFramesPerBuffer * msPerFrame;
+      const auto arrivalMs = kClockBaseMs + static_cast<uint32_t>(std::lround(endMs));
+      const uint32_t videoStartMs = kClockBaseMs + static_cast<uint32_t>(kVideoStartMs);
+      VideoClock video = static_cast<int32_t>(arrivalMs - videoStartMs) >= 0 ? Running(videoStartMs)
+                                                                             : VideoClock{};
+      video.pauses = &pauses;
+      writer.Write(aligner.Place(arrivalMs, kFramesPerBuffer, video), buffer.data(),
+                   kFramesPerBuffer, [&](const int16_t* pcm, uint32_t count) {
+                     stream.insert(stream.end(), pcm, pcm + 2 * size_t{count});
+                   });
+      const double takenMs = endMs - (kFramesPerBuffer - at) * msPerFrame - kVideoStartMs;
+      if (takenMs >= 0 && !pauses.PausedAt(takenMs)) clickMs.push_back(pauses.RecordedMs(takenMs));
+    }
+    std::vector<double> heardMs;  // where each click begins in the stream
+    for (size_t f = 0; f < stream.size() / 2; ++f) {
+      if (stream[2 * f] > kClickLevel / 2 && (f == 0 || stream[2 * f - 2] <= kClickLevel / 2)) {
+        heardMs.push_back(f / kFramesPerMs);
+      }
+    }
+    ASSERT_EQ(heardMs.size(), clickMs.size()) << c.what;
+    for (size_t k = 0; k < heardMs.size(); ++k) {
+      EXPECT_NEAR(heardMs[k], clickMs[k], kBoundMs) << c.what << ", click " << k;
+    }
+    const double lastEndMs = kBuffers * kFramesPerBuffer * msPerFrame - kVideoStartMs;
+    EXPECT_NEAR(stream.size() / 2 / kFramesPerMs, pauses.RecordedMs(lastEndMs), kBoundMs) << c.what;
   }
 }
 

@@ -104,8 +104,8 @@ TEST(AviPlayback, FileCutAfterAnyByteWrittenPlaysUpToTheLastRefresh) {
   constexpr size_t kWritesOfOneRefresh = 8;
   auto io = std::make_shared<MemoryIo>();
   std::vector<uint64_t> frameEnds;
-  const Recording recording =
-      Record("", SmallParts(io), 150, kDropEvery, [&] { frameEnds.push_back(io->BytesWritten()); });
+  const Recording recording = Record("", SmallParts(io), 150, kDropEvery,
+                                     [&](AviFile*) { frameEnds.push_back(io->BytesWritten()); });
   ASSERT_EQ(recording.result, kAviOk);
   // Cuts spread over the data, inside the last write before each header
   // refresh (indexes, a part's end), and between the writes of one refresh.
@@ -134,47 +134,54 @@ TEST(AviPlayback, WriterKilledMidRecordingLeavesAPlayableFile) {
   constexpr int kFramesBeforeKill = 100;
   constexpr int kMaxFrames = 3000;  // bounds the child should the kill never come
   constexpr int kFramesPerRefresh = kRefreshMs * kVideoFps / 1000 + 1;
-  const std::string path = TempPath("killed.avi");
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int written = 0;
-    Record(path, SmallParts(), kMaxFrames, kDropEvery, [&] {
-      if (++written < kFramesBeforeKill) return;
-      if (write(ready[1], "k", 1) != 1) _exit(1);
-      for (;;) pause();
-    });
-    _exit(0);
-  }
-  close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  // Positions as the child wrote them, from a recording of the same frames.
+  // Positions as the child writes them, from a recording of the same frames.
   auto sameIo = std::make_shared<MemoryIo>();
   const Recording same = Record("", SmallParts(sameIo), kMaxFrames / 10, kDropEvery);
-  // The child stops writing. A refresh was asked for within the last
-  // refresh interval before it stopped, and its sync thread publishes what
-  // was written by the time it takes the publication: the dmlh, written
-  // last, then counts at least the frames of that ask (all of them if the
-  // sync thread ran late, which cannot be waited for).
   const uint64_t dmlh = Hdrl(ParseRiff(sameIo->file))
                             .Get(kList, MakeFourCC('o', 'd', 'm', 'l'))
                             .Get(MakeFourCC('d', 'm', 'l', 'h'))
                             .data;
-  const uint32_t frames = uint32_t(same.positions[kFramesBeforeKill - kFramesPerRefresh - 1] + 1);
-  for (Bytes file = ReadFile(path); file.size() < dmlh + 4 || U32(file, dmlh) < frames;
-       file = ReadFile(path)) {
-    std::this_thread::yield();
+  // Killed while writing: a refresh was asked for within the last refresh
+  // interval before it stopped, and its sync thread publishes what was
+  // written by the time it takes the publication: the dmlh, written last,
+  // then counts at least the frames of that ask (all of them if the sync
+  // thread ran late, which cannot be waited for). Killed while idle after
+  // publishing, as a paused recording is: every frame.
+  for (bool published : {false, true}) {
+    SCOPED_TRACE(published);
+    const std::string path = TempPath("killed.avi");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int written = 0;
+      Record(path, SmallParts(), kMaxFrames, kDropEvery, [&](AviFile* file) {
+        if (++written < kFramesBeforeKill) return;
+        if (published && AviFilePublish(file) != kAviOk) _exit(1);
+        if (write(ready[1], "k", 1) != 1) _exit(1);
+        for (;;) pause();
+      });
+      _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const int safeFrames = published ? kFramesBeforeKill : kFramesBeforeKill - kFramesPerRefresh;
+    const auto frames = uint32_t(same.positions[safeFrames - 1] + 1);
+    for (Bytes file = ReadFile(path); file.size() < dmlh + 4 || U32(file, dmlh) < frames;
+         file = ReadFile(path)) {
+      std::this_thread::yield();
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ExpectPlaysPrefix(path, same,
+                      published ? kFramesBeforeKill : kFramesBeforeKill - 2 * kFramesPerRefresh);
+    std::remove(path.c_str());
   }
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  ExpectPlaysPrefix(path, same, kFramesBeforeKill - 2 * kFramesPerRefresh);
-  std::remove(path.c_str());
 }
 
 TEST(AviPlayback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
@@ -186,7 +193,7 @@ TEST(AviPlayback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
     io->capacityBytes = capacityBytes;
     std::vector<uint64_t> frameEnds;
     const Recording recording = Record("", SmallParts(io), 250, kDropEvery,
-                                       [&] { frameEnds.push_back(io->BytesWritten()); });
+                                       [&](AviFile*) { frameEnds.push_back(io->BytesWritten()); });
     EXPECT_EQ(recording.result, kAviErrorWrite);
     EXPECT_EQ(recording.writesOkAfterFailure, 0);
     WriteFile(path, io->file);

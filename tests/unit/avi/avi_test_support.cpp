@@ -203,7 +203,7 @@ AviStreamInfo Mp3Info() {
 }
 
 Recording Record(const std::string& path, AviFileOptions options, int frames, int dropEvery,
-                 const std::function<void()>& afterFrame) {
+                 const std::function<void(AviFile*)>& afterFrame) {
   static std::vector<bool> keys, mp3Keys;
   // 6 s of video that begins with an IDR frame, so it can be played over and over.
   static const std::vector<Bytes> video = Encode(
@@ -259,7 +259,7 @@ Recording Record(const std::string& path, AviFileOptions options, int frames, in
               keys[i % video.size()] ? kAviIfKeyframe : 0)) {
       recording.positions.push_back(position);
     }
-    if (afterFrame) afterFrame();
+    if (afterFrame) afterFrame(file);
   }
   for (AviStream* stream : streams) AviStreamRelease(stream);
   AviFileRelease(file);

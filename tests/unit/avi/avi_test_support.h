@@ -87,7 +87,7 @@ struct Recording {
   int writesOkAfterFailure = 0;
 };
 Recording Record(const std::string& path, AviFileOptions options, int frames, int dropEvery,
-                 const std::function<void()>& afterFrame = {});
+                 const std::function<void(AviFile*)>& afterFrame = {});
 
 std::string TempPath(const std::string& name);
 void WriteFile(const std::string& path, const Bytes& bytes);

@@ -22,6 +22,9 @@ class FakeHost : public SessionHost {
   std::vector<int> trayIcons;
   std::map<int, std::string> captions;
   int freezes = 0, resumes = 0;
+  std::map<int, bool> enabled;
+  bool pauseHotkey = false;
+  uint32_t nowMs = 0;
 
   void SetDialogTimer(unsigned id, unsigned periodMs) override {
     timers[id] = periodMs;
@@ -40,6 +43,10 @@ class FakeHost : public SessionHost {
   void SetButtonCaption(int id, const std::string& utf8) override { captions[id] = utf8; }
   void FreezeRegionFrame() override { ++freezes; }
   void ResumeRegionFrame() override { ++resumes; }
+  void EnableControl(int id, bool on) override { enabled[id] = on; }
+  void RegisterPauseHotkey() override { pauseHotkey = true; }
+  void UnregisterPauseHotkey() override { pauseHotkey = false; }
+  uint32_t NowMs() override { return nowMs; }
 };
 
 class SessionControlTest : public ::testing::Test {
@@ -193,6 +200,59 @@ TEST_F(SessionControlTest, ElapsedTimerCountsFromEachStart) {
   EXPECT_EQ(host.captions[kStartButtonId], "0:1");
   OnSessionTimer(fields, host, 7);  // other ids are not the session's
   EXPECT_EQ(host.captions[kStartButtonId], "0:1");
+}
+
+TEST_F(SessionControlTest, PauseStopsTheRecordedTimeWhereItIsAndResumeFinishesItsSecond) {
+  TogglePause(fields, host);  // idle: nothing
+  EXPECT_EQ(fields.pauseWanted.load(), 0);
+  EXPECT_TRUE(host.captions.empty());
+
+  host.nowMs = 5000;
+  StartRecording(fields, host);
+  EXPECT_TRUE(host.enabled[kPauseButtonId]);
+  EXPECT_TRUE(host.pauseHotkey);
+  EXPECT_EQ(host.captions[kPauseButtonId], "暂停");
+  for (uint32_t tick = 1; tick <= 3; ++tick) {
+    host.nowMs = 5000 + 1000 * tick;
+    OnSessionTimer(fields, host, kElapsedTimerId);
+  }
+  host.nowMs = 8700;  // 3.7 s recorded
+  TogglePause(fields, host);
+  EXPECT_EQ(fields.pauseWanted.load(), 1);
+  EXPECT_EQ(host.timers.count(kElapsedTimerId), 0u);
+  EXPECT_EQ(host.captions[kStartButtonId], "0:3 已暂停");
+  EXPECT_EQ(host.captions[kPauseButtonId], "继续");
+
+  host.nowMs = 20000;
+  TogglePause(fields, host);
+  EXPECT_EQ(fields.pauseWanted.load(), 0);
+  EXPECT_EQ(host.captions[kStartButtonId], "0:3");
+  EXPECT_EQ(host.captions[kPauseButtonId], "暂停");
+  EXPECT_EQ(host.timers[kElapsedTimerId], 300u);  // the 0.3 s left of the fourth second
+  host.nowMs = 20300;
+  OnSessionTimer(fields, host, kElapsedTimerId);
+  EXPECT_EQ(host.captions[kStartButtonId], "0:4");
+  EXPECT_EQ(host.timers[kElapsedTimerId], kElapsedTimerMs);
+
+  host.nowMs = 20350;  // paused and resumed before the next tick
+  TogglePause(fields, host);
+  host.nowMs = 30000;
+  TogglePause(fields, host);
+  EXPECT_EQ(host.timers[kElapsedTimerId], 950u);
+
+  TogglePause(fields, host);
+  StopRecording(fields, host);  // while paused
+  EXPECT_EQ(fields.idleFlag.load(), 1);
+  EXPECT_FALSE(host.enabled[kPauseButtonId]);
+  EXPECT_FALSE(host.pauseHotkey);
+  EXPECT_EQ(host.captions[kPauseButtonId], "暂停");
+  EXPECT_NE(host.captions[kStartButtonId], "0:4 已暂停");  // the saving caption
+  TogglePause(fields, host);                               // finishing: nothing
+  EXPECT_EQ(host.timers.count(kElapsedTimerId), 0u);
+
+  host.previousRunning = false;
+  StartRecording(fields, host);  // a new session is not paused
+  EXPECT_EQ(fields.pauseWanted.load(), 0);
 }
 
 TEST(IdleCaptions, AreTheTemplateCaptions) {

@@ -57,7 +57,7 @@ constexpr int kExitFailed = 5;
 constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
-constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011};
+constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012};
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
