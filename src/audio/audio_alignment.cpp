@@ -261,6 +261,21 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   return plan;
 }
 
+BufferPlan SoundAligner::Finish(uint32_t videoEndMs, const VideoClock& video) {
+  BufferPlan plan;
+  if (absent_ || video.state != VideoState::kRunning) return plan;
+  const double endMs = static_cast<double>(static_cast<int32_t>(videoEndMs - video.startMs));
+  const double recordedEndMs = video.pauses ? video.pauses->RecordedMs(endMs) : endMs;
+  const int64_t targetFrames = Round(recordedEndMs * kFramesPerMs) - leadFrames_;
+  const int64_t written = started_ ? writtenFrames_ : 0;
+  if (targetFrames - written <= Round(kGateMs * kFramesPerMs)) return plan;
+  plan.keep = true;
+  plan.silenceFrames = static_cast<uint32_t>(targetFrames - written);
+  started_ = true;
+  writtenFrames_ = targetFrames;
+  return plan;
+}
+
 void ResampleFrames(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t outFrames) {
   if (outFrames == 0) return;
   if (inFrames == 0) {

@@ -84,6 +84,13 @@ class SoundAligner {
   // the device's pace.
   BufferPlan Place(uint32_t arrivalMs, uint32_t frames, const VideoClock& video);
 
+  // After the last buffer: silence from where the sound ends to
+  // `videoEndMs` (timeGetTime when the picture ended), when the device
+  // handed back less than that (it began late, or stalled): the sound then
+  // runs to where the picture ends. Nothing when it ends there already,
+  // within the gate.
+  BufferPlan Finish(uint32_t videoEndMs, const VideoClock& video);
+
   // How far the last kept buffer's end was written from its target, by the
   // fit, in ms (positive: later, as sound minus picture reads).
   double LastOffsetMs() const { return lastOffsetMs_; }

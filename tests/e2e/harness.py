@@ -452,8 +452,14 @@ class Parvelo:
     def press(self, keys):
         """Types `keys` (xdotool's names) with the dialog's window focused:
         Wine takes global hotkeys only while one of its windows has the focus."""
-        self.session.xdotool("search", "--sync", "--name", TITLE, "windowactivate", "--sync",
-                             "key", keys)
+        def activated():
+            # While windows come and go a search or an activation can fail: again.
+            return subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", TITLE,
+                                   "windowactivate", "--sync"], env=self.session._x_env(),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  timeout=30).returncode == 0
+        wait_until(activated, PAUSE_TIMEOUT_S, "the dialog has the focus")
+        self.session.xdotool("key", keys)
 
     def start_recording(self):
         """Clicks Start and waits for the first frame; returns its moment (ms)."""

@@ -14,7 +14,7 @@ import harness
 import picture
 from harness import START_ID, STOP_ID, FULL_SCREEN_ID, SOUND_ID, POINTER_ID
 
-VK_F9, VK_F10 = 0x78, 0x79
+VK_F9, VK_F10, VK_F11 = 0x78, 0x79, 0x7A
 MOD_CONTROL = 0x0002
 FRAME_GREEN = (0, 255, 0)
 # The red record dot of both icons; the tray and the desktop around them
@@ -168,19 +168,33 @@ class Hotkeys(ShellTestCase):
         self.app.wait_idle()
         self.assertEqual(len(self.new_recordings(before)), 1)
 
-    def test_a_taken_default_combination_gives_the_message_and_an_empty_key_box(self):
+    def hold_hotkey(self, key, name):
+        """Another program registers Ctrl+`key`; waits until it holds it."""
         self.session.start_wine(os.path.join(harness.WIN32_BUILD, "probe.exe"),
-                                ["holdhotkey", MOD_CONTROL, VK_F9], name="holder")
+                                ["holdhotkey", MOD_CONTROL, key], name=name)
 
         def holder_ready():
-            with open(os.path.join(self.session.logs, "holder.log"), "rb") as log:
+            with open(os.path.join(self.session.logs, name + ".log"), "rb") as log:
                 return b"ready=1" in log.read()
-        harness.wait_until(holder_ready, 60, "the other program holds Ctrl+F9")
+        harness.wait_until(holder_ready, 60, "the other program holds its hotkey")
+
+    def test_a_taken_default_combination_gives_the_message_and_an_empty_key_box(self):
+        self.hold_hotkey(VK_F9, "holder")
         app = harness.Parvelo(self.session)
         self.assertEqual(app.messagebox(), "热键注册失败：该组合键已被占用")
         state = app.wait_ready()
         self.assertEqual(state["1005.cursel"], "0")
         self.assertEqual(state["1007.cursel"], "10")  # the stop hotkey is unaffected
+        # Ctrl+F11 is Parvelo's only while it records: another program can
+        # take it meanwhile, and then a recording goes on without a word,
+        # paused with the button.
+        self.hold_hotkey(VK_F11, "pause-holder")
+        app.start_recording()
+        code, _ = self.session.probe("messagebox", 1500)
+        self.assertNotEqual(code, 0, "a message box appeared")
+        app.toggle_pause(1)
+        app.click(STOP_ID)
+        app.wait_idle()
 
     def test_hotkey_selections_behave_as_a_user_expects(self):
         self.start()

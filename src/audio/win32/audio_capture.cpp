@@ -60,6 +60,10 @@ void EncodeAndWrite(const uint8_t* pcm, uint32_t bytes) {
   WriteMp3Bytes();
 }
 
+void EncodePcm(const int16_t* pcm, uint32_t frames) {
+  EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), frames * kPcmBlockAlign);
+}
+
 VideoClock CurrentVideoClock() {
   const uint8_t started = g_recorder.videoStarted.load();
   if (started == kVideoAbsent) return {VideoState::kAbsent, 0};
@@ -85,10 +89,7 @@ void OnBufferDone(WAVEHDR* header, bool requeue) {
     DebugLine("parvelo sound: buffer at %lu ms, %+.1f ms off its target",
               static_cast<unsigned long>(arrivalMs), aligner.LastOffsetMs());
   }
-  pcmWriter.Write(plan, reinterpret_cast<const int16_t*>(header->lpData), frames,
-                  [](const int16_t* pcm, uint32_t count) {
-                    EncodeAndWrite(reinterpret_cast<const uint8_t*>(pcm), count * kPcmBlockAlign);
-                  });
+  pcmWriter.Write(plan, reinterpret_cast<const int16_t*>(header->lpData), frames, EncodePcm);
   // The writer publishes only inside a write, and none comes while paused.
   if (plan.lastBeforePause) AviFilePublish(g_recorder.aviFile);
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
@@ -128,6 +129,8 @@ unsigned __stdcall AudioThread(void*) {
     Sleep(kAudioPollMs);
   }
   ResetAndDrain();
+  pcmWriter.Write(aligner.Finish(g_recorder.videoEndMs.load(), CurrentVideoClock()), nullptr, 0,
+                  EncodePcm);
   FinishMp3Encoder();
   if (g_recorder.waveIn) waveInClose(g_recorder.waveIn);
   g_recorder.waveIn = nullptr;

@@ -77,6 +77,9 @@ struct RecorderGlobals : SessionFields {
   // and its sound is then kept as it comes.
   std::atomic<uint32_t> videoStartMs{0};
   std::atomic<uint8_t> videoStarted{0};
+  // timeGetTime when the video loop ended, stored before it returns: the
+  // sound is made to run to there.
+  std::atomic<uint32_t> videoEndMs{0};
 
   // Set by the first writer failure of a session (either thread); the
   // dialog is told once and stops the session.

@@ -143,6 +143,7 @@ class FrameRecorder {
       }
       if (PauseWanted() && Recording()) PauseUntilResumed();
     } while (Recording());
+    g_recorder.videoEndMs.store(timeGetTime());
     stats_.Report(backend_ == CaptureBackend::kDirect3D ? "Direct3D" : "DirectDraw");
   }
 

@@ -345,6 +345,30 @@ TEST(PlannedPcmWriter, ClicksLandWhereThePictureHasThemAcrossPauses) {
   }
 }
 
+TEST(SoundAligner, FinishRunsTheSoundToWhereThePictureEnds) {
+  // The picture from 1000 to 1530 ms.
+  struct Case {
+    const char* what;
+    int32_t leadFrames;
+    uint32_t bufferArrivalMs;  // 0: none came back
+    uint32_t silence;
+  } cases[] = {
+      {"no buffer came back", 0, 0, 23373},
+      {"no buffer, written half a frame behind", -365, 0, 23738},
+      {"the sound ends 230 ms short", 0, 1300, 10143},
+      {"the sound ends 10 ms short: within the gate", 0, 1520, 0},
+  };
+  for (const Case& c : cases) {
+    SoundAligner aligner(c.leadFrames);
+    const VideoClock video = Running(kClockBaseMs + 1000);
+    if (c.bufferArrivalMs) aligner.Place(kClockBaseMs + c.bufferArrivalMs, kFramesPerBuffer, video);
+    const BufferPlan tail = aligner.Finish(kClockBaseMs + 1530, video);
+    EXPECT_EQ(tail.keep, c.silence > 0) << c.what;
+    EXPECT_EQ(tail.silenceFrames, c.silence) << c.what;
+    EXPECT_EQ(tail.outputFrames, 0u) << c.what;
+  }
+}
+
 TEST(ResampleFrames, StretchesAndSqueezesKeepingBothEnds) {
   struct Case {
     std::vector<int16_t> in, out;  // stereo: left, right
