@@ -161,6 +161,11 @@ double SoundAligner::StretchPerMille(uint32_t frames, double needFrames, const L
   return stretchPerMille_;
 }
 
+int64_t SoundAligner::TargetFrames(double elapsedMs, const VideoClock& video) const {
+  const double recordedMs = video.pauses ? video.pauses->RecordedMs(elapsedMs) : elapsedMs;
+  return Round(recordedMs * kFramesPerMs) - leadFrames_;
+}
+
 std::vector<FrameSpan> SoundAligner::PausedFrames(uint32_t frames, double deviceFrames,
                                                   double videoStartMs, const Line& line,
                                                   const PauseTimeline& pauses) const {
@@ -203,8 +208,7 @@ BufferPlan SoundAligner::Place(uint32_t arrivalMs, uint32_t frames, const VideoC
   const Line line = Fit();
   const double videoStartMs = static_cast<double>(static_cast<int32_t>(video.startMs - originMs_));
   const double endMs = line.ArrivalMs(point.deviceFrames) - videoStartMs;
-  const double recordedEndMs = video.pauses ? video.pauses->RecordedMs(endMs) : endMs;
-  const int64_t targetFrames = Round(recordedEndMs * kFramesPerMs) - leadFrames_;
+  const int64_t targetFrames = TargetFrames(endMs, video);
   if (!started_ && targetFrames <= 0) return plan;  // all of it from before the first frame
 
   plan.keep = true;
@@ -265,8 +269,7 @@ BufferPlan SoundAligner::Finish(uint32_t videoEndMs, const VideoClock& video) {
   BufferPlan plan;
   if (absent_ || video.state != VideoState::kRunning) return plan;
   const double endMs = static_cast<double>(static_cast<int32_t>(videoEndMs - video.startMs));
-  const double recordedEndMs = video.pauses ? video.pauses->RecordedMs(endMs) : endMs;
-  const int64_t targetFrames = Round(recordedEndMs * kFramesPerMs) - leadFrames_;
+  const int64_t targetFrames = TargetFrames(endMs, video);
   const int64_t written = started_ ? writtenFrames_ : 0;
   if (targetFrames - written <= Round(kGateMs * kFramesPerMs)) return plan;
   plan.keep = true;

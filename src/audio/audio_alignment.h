@@ -134,6 +134,9 @@ class SoundAligner {
   bool havePending_ = false;  // an arrival far off the fit, not trusted yet
   double pendingResidualMs_ = 0;
 
+  // Where the sound taken `elapsedMs` after the video's position 0 goes in
+  // the stream: that moment in the recording's time, less the lead.
+  int64_t TargetFrames(double elapsedMs, const VideoClock& video) const;
   // The parts of the buffer ending at `deviceFrames` that were heard while
   // the recording was paused.
   std::vector<FrameSpan> PausedFrames(uint32_t frames, double deviceFrames, double videoStartMs,
