@@ -30,6 +30,8 @@ packages=(
   fonts-arphic-uming
   # end-to-end test scripts
   python3
+  # making and entering the Debian 13 root with Wine 10 (tools/debian13-root.sh)
+  debootstrap bubblewrap
 )
 
 missing=()

@@ -5,9 +5,15 @@ Every test gets its own Xvfb (on a free display number) with openbox as
 window manager, a private working folder holding what a user's folder
 holds (parvelo.exe and x264vfw.dll), and, when it asks for one, a fake
 microphone (a private PulseAudio server whose default source is the
-monitor of a null sink the test plays into). The Wine prefix lives in the
-native build folder, is made once and reused; wineserver is ended after
-every test, so a test never sees another test's display.
+monitor of a null sink the test plays into) and, when it asks for them,
+fake speakers (a second null sink, the default one, whose monitor Wine's
+loopback capture reads). The Wine prefix lives in the native build folder,
+is made once and reused; wineserver is ended after every test, so a test
+never sees another test's display.
+
+A session made with wine10=True runs the Windows programs under Wine 10
+from the Debian 13 root that tools/debian13-root.sh makes (Debian 12's
+Wine 8 has no loopback capture), in a prefix of its own.
 
 Every process a test starts is ended by its id when the test ends, pass
 or fail (unittest cleanups run in both cases).
@@ -63,6 +69,29 @@ WINEARCH = "win64" if WINE64 else "win32"
 PREFIX = os.environ.get("PARVELO_WINEPREFIX",
                         os.path.join(NATIVE_BUILD, "wineprefix64" if WINE64 else "wineprefix"))
 
+# The Debian 13 root with Wine 10 (tools/debian13-root.sh), ready once its
+# stamp is there. Its Wine runs under bwrap with the root as /, and with
+# /tmp (X sockets, sessions, PulseAudio), the repository and the build and
+# prefix folders at their own paths; the same Wine paths exist inside.
+WINE10_ROOT = os.environ.get("PARVELO_DEBIAN13_ROOT", "/var/lib/parvelo/debian13")
+WINE10_ROOT_READY = os.path.exists(os.path.join(WINE10_ROOT, ".parvelo-ready"))
+WINE10_SHARED = ["/tmp", tempfile.gettempdir(), REPO, NATIVE_BUILD, WIN32_BUILD,
+                 os.path.dirname(PREFIX)]
+
+
+def wine_argv(argv, wine10, cwd):
+    """`argv` (a Wine command, run in `cwd`) as the host's Wine runs it, or
+    with `wine10` the Debian 13 root's."""
+    if not wine10:
+        return argv
+    shared = []
+    for folder in map(os.path.abspath, WINE10_SHARED):
+        if not any(os.path.commonpath([folder, bound]) == bound for bound in shared):
+            shared.append(folder)
+    binds = [arg for folder in shared for arg in ("--bind", folder, folder)]
+    return (["bwrap", "--bind", WINE10_ROOT, "/", "--proc", "/proc", "--dev-bind", "/dev", "/dev"]
+            + binds + ["--chdir", os.path.abspath(cwd), "--"] + argv)
+
 # Fonts: the dialog asks for "宋体" (SimSun); Wine maps it to Debian's Ming
 # face, which has SimSun's metrics, so dialog units come out as on Windows.
 FONT_REPLACEMENTS = ("宋体", "SimSun", "NSimSun", "新宋体", "Microsoft YaHei", "SimHei")
@@ -112,15 +141,19 @@ def wine_env(display=None, runtime_dir=None, overrides=None, prefix=PREFIX, extr
     return env
 
 
-def prefix_for(dpi):
-    """The shared prefix, or one of its own for a display scaling (dots per inch)."""
-    return PREFIX if dpi is None else "%s-dpi%d" % (PREFIX, dpi)
+def prefix_for(dpi, wine10=False):
+    """The shared prefix, or one of its own for Wine 10 and for a display
+    scaling (dots per inch)."""
+    prefix = PREFIX + "-wine10" if wine10 else PREFIX
+    return prefix if dpi is None else "%s-dpi%d" % (prefix, dpi)
 
 
-def prepare_prefix(dpi=None):
-    """Makes the Wine prefix for `dpi` once (idempotent, safe to race)."""
-    prefix = prefix_for(dpi)
-    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+def prepare_prefix(dpi=None, wine10=False):
+    """Makes the Wine prefix for `dpi` and the chosen Wine once (idempotent,
+    safe to race)."""
+    prefix = prefix_for(dpi, wine10)
+    folder = os.path.dirname(prefix)
+    os.makedirs(folder, exist_ok=True)
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         stamp = os.path.join(prefix, ".parvelo-ready")
@@ -133,8 +166,8 @@ def prepare_prefix(dpi=None):
                     return
         shutil.rmtree(prefix, ignore_errors=True)
         env = wine_env(prefix=prefix)
-        subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=600, check=True)
+        subprocess.run(wine_argv([WINE, "wineboot", "-i"], wine10, folder), env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600, check=True)
         reg = os.path.join(tempfile.mkdtemp(), "fonts.reg")
         lines = ["Windows Registry Editor Version 5.00", "",
                  "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
@@ -146,9 +179,9 @@ def prepare_prefix(dpi=None):
                 lines += ["", "[%s]" % key, '"LogPixels"=dword:%08x' % dpi]
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        subprocess.run([WINE, "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120, check=True)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        subprocess.run(wine_argv([WINE, "regedit", "/S", reg], wine10, folder), env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+        subprocess.run(wine_argv(["wineserver", "-w"], wine10, folder), env=env, timeout=120)
         with open(stamp, "w") as f:
             f.write(made_with)
 
@@ -176,12 +209,24 @@ def free_display_number():
     raise RuntimeError("no free X display number")
 
 
+# The fake microphone's sink (the default source is its monitor) and the
+# fake speakers (the default sink with speakers=True: what Windows programs
+# and the clapperboard play to, and what loopback capture hears).
+MICROPHONE_SINK = "null"
+SPEAKERS_SINK = "speakers"
+
+
 class Session:
     """One test's private world: display, window manager, working folder,
-    optional fake microphone; every process started through it is ended
-    by close()."""
+    optional fake microphone and speakers, the host's Wine or Wine 10;
+    every process started through it is ended by close()."""
 
-    def __init__(self, width=1366, height=768, microphone=False, tray_host=False, dpi=None):
+    def __init__(self, width=1366, height=768, microphone=False, tray_host=False, dpi=None,
+                 speakers=False, wine10=False):
+        if wine10 and not WINE10_ROOT_READY:
+            raise AssertionError("no Debian 13 root with Wine 10 at %s: tools/test.sh makes it "
+                                 "(tools/debian13-root.sh)" % WINE10_ROOT)
+        self.wine10 = wine10
         self.procs = []
         self.width, self.height = width, height
         self.root = tempfile.mkdtemp(prefix="parvelo-e2e-")
@@ -191,16 +236,16 @@ class Session:
         os.makedirs(self.runtime_dir, mode=0o700)
         self.logs = os.path.join(self.root, "logs")
         os.makedirs(self.logs)
-        prepare_prefix(dpi)
-        self.prefix = prefix_for(dpi)
+        prepare_prefix(dpi, wine10)
+        self.prefix = prefix_for(dpi, wine10)
         self.display = self._start_display()
         self._spawn(["openbox", "--sm-disable"], "openbox")
         if tray_host:
             self._spawn(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel",
                          "--width", "120", "--height", "24"], "trayer")
         self.microphone = microphone
-        if microphone:
-            self._start_pulseaudio()
+        if microphone or speakers:
+            self._start_pulseaudio(speakers)
         self.env = self.wine_env()
 
     # -- processes ---------------------------------------------------------
@@ -235,7 +280,7 @@ class Session:
             end_process(proc)
         raise RuntimeError("Xvfb did not start")
 
-    def _start_pulseaudio(self):
+    def _start_pulseaudio(self, speakers):
         env = self._x_env()
         env.pop("DISPLAY", None)
         self._spawn(["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
@@ -250,14 +295,25 @@ class Session:
             time.sleep(0.1)
         else:
             raise RuntimeError("pulseaudio did not start")
-        subprocess.run(["pactl", "set-default-source", "null.monitor"], env=env, check=True,
-                       stdout=subprocess.DEVNULL)
+        commands = [["set-default-source", MICROPHONE_SINK + ".monitor"]]
+        if speakers:
+            commands += [["load-module", "module-null-sink", "sink_name=" + SPEAKERS_SINK],
+                         ["set-default-sink", SPEAKERS_SINK]]
+        for command in commands:
+            subprocess.run(["pactl"] + command, env=env, check=True, stdout=subprocess.DEVNULL)
 
-    def play(self, wav_path):
-        """Plays a WAV file into the fake microphone in real time."""
+    def play(self, wav_path, sink=MICROPHONE_SINK):
+        """Plays a WAV file in real time into the fake microphone, or into
+        the fake speakers with sink=SPEAKERS_SINK."""
         env = self._x_env()
         env.pop("DISPLAY", None)
-        return self._spawn(["paplay", "--device=null", wav_path], "paplay", env=env)
+        return self._spawn(["paplay", "--device=" + sink, wav_path], "paplay", env=env)
+
+    def play_tone(self, segments, sink=MICROPHONE_SINK):
+        """Plays (frequency Hz, seconds) segments (write_tone_wav) in real
+        time into a sink, as play() does; returns the paplay process."""
+        path = os.path.join(self.logs, "tone-%d.wav" % len(self.procs))
+        return self.play(write_tone_wav(path, segments), sink)
 
     def clapperboard(self, seconds):
         """Starts the clapperboard (claps for `seconds`) at CLAPPERBOARD_AT."""
@@ -272,8 +328,8 @@ class Session:
         # -k only asks the prefix's server to end: the next test's programs
         # must not reach a server on its way out, so wait until it is gone.
         for action in ("-k", "-w"):
-            subprocess.run(["wineserver", action], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(wine_argv(["wineserver", action], self.wine10, self.root), env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         for proc in reversed(self.procs):
             end_process(proc)
         if os.environ.get("PARVELO_KEEP_E2E") != "1":
@@ -293,8 +349,9 @@ class Session:
 
     def start_wine(self, exe, args=(), cwd=None, name=None, overrides=None, extra_env=None):
         env = self.wine_env(overrides, extra_env)
-        return self._spawn([WINE, exe] + list(args), name or os.path.basename(exe), env=env,
-                           cwd=cwd or self.workdir)
+        cwd = cwd or self.workdir
+        return self._spawn(wine_argv([WINE, exe] + list(args), self.wine10, cwd),
+                           name or os.path.basename(exe), env=env, cwd=cwd)
 
     def start_parvelo(self, cwd=None, overrides=None, extra_env=None):
         cwd = cwd or self.workdir
@@ -304,11 +361,12 @@ class Session:
     def run_wine(self, exe, args=(), cwd=None, timeout=120, overrides=None):
         """Runs a Windows console program to its end; returns (exit code, stdout text)."""
         env = self.wine_env(overrides)
+        cwd = cwd or self.workdir
         out_path = os.path.join(self.logs, "run-%d.out" % len(self.procs))
         with open(out_path, "wb") as out, open(out_path[:-len(".out")] + ".err", "wb") as err:
-            proc = subprocess.Popen([WINE, exe] + list(args), stdout=out, stderr=err,
-                                    stdin=subprocess.DEVNULL, env=env, cwd=cwd or self.workdir,
-                                    start_new_session=True)
+            proc = subprocess.Popen(wine_argv([WINE, exe] + list(args), self.wine10, cwd),
+                                    stdout=out, stderr=err, stdin=subprocess.DEVNULL, env=env,
+                                    cwd=cwd, start_new_session=True)
             self.procs.append(proc)
             try:
                 code = proc.wait(timeout)
@@ -566,13 +624,17 @@ class WineTestCase(unittest.TestCase):
 
     display_size = (1366, 768)
     microphone = False
+    speakers = False
     tray_host = False
     # Dots per inch of the Wine prefix; None is the shared one at 96.
     dpi = None
+    # Wine 10 from the Debian 13 root instead of the host's Wine 8.
+    wine10 = False
 
     def setUp(self):
         self.session = Session(*self.display_size, microphone=self.microphone,
-                               tray_host=self.tray_host, dpi=self.dpi)
+                               tray_host=self.tray_host, dpi=self.dpi, speakers=self.speakers,
+                               wine10=self.wine10)
         self.addCleanup(self.session.close)
 
 
@@ -796,5 +858,7 @@ def clap_offsets(path, timeout=3600):
 
 
 if __name__ == "__main__":
-    # `python3 harness.py --prepare`: make the Wine prefix ahead of the tests.
+    # `python3 harness.py --prepare`: make the Wine prefixes ahead of the tests.
     prepare_prefix()
+    if WINE10_ROOT_READY:
+        prepare_prefix(wine10=True)
