@@ -16,10 +16,17 @@ undisturbed.
 Then how quickly a Stop ends a session with sound (target: under 0.5 s),
 timed inside Windows from the Stop click to the idle Start caption's return,
 for sessions stopped within the first second of sound and in mid-recording.
+
+Last, recording the computer's sound instead (under Wine 10 from the Debian
+13 root, whose loopback works): the processor time of the capture thread
+alone per recorded second, as it tells it (GetThreadTimes): taking the
+packets, downmixing and resampling the device's 48 kHz float to 44.1 kHz
+16-bit, placing and MP3 encoding.
 """
 
 import argparse
 import os
+import re
 import sys
 import time
 
@@ -42,6 +49,9 @@ FRAMES_PER_SECOND = 15  # the recorder's default entry (medium)
 STOP_RUNS = 5
 STOP_AFTER_S = (0.9, 3.5)
 STOP_TARGET_S = 0.5
+COMPUTER_SOUND_CPU_LINE = r"parvelo computer sound: (\d+) ms of processor time in (\d+) ms"
+# Start-up tries loopback on a thread of its own.
+PROBE_TIMEOUT_S = 20
 
 
 def set_sound_box(app, ticked):
@@ -111,6 +121,30 @@ def stop_latencies(session, app, wav, after_s):
     return sorted(took)
 
 
+def computer_sound_cost(seconds):
+    """(processor ms, ms) of the computer's sound's capture thread over a
+    recording of `seconds` with the speakers playing the tone."""
+    session = harness.Session(*SCREEN, speakers=True, wine10=True)
+    try:
+        wav = harness.write_tone_wav(os.path.join(session.root, "tone.wav"),
+                                     [(TONE_HZ, seconds + FEED_MARGIN_S)], RATE, TONE_AMPLITUDE)
+        session.play(wav, harness.SPEAKERS_SINK)
+        picture.show(session)
+        app = harness.Parvelo(session)
+        app.wait_ready()
+        box = "%d.enabled" % harness.COMPUTER_SOUND_ID
+        harness.wait_until(lambda: app.dialog()[box] == "1", PROBE_TIMEOUT_S,
+                           "the computer's sound box enabled")
+        app.click(harness.COMPUTER_SOUND_ID)
+        app.record(seconds)
+        found = harness.wait_until(
+            lambda: re.findall(COMPUTER_SOUND_CPU_LINE, session.log_text("parvelo")),
+            capture_bench.IDLE_TIMEOUT_S, "the capture thread's processor time")
+        return tuple(int(n) for n in found[-1])
+    finally:
+        session.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("seconds", nargs="?", type=int, default=DEFAULT_SECONDS,
@@ -130,6 +164,7 @@ def main():
         stops = [(after, stop_latencies(session, app, wav, after)) for after in STOP_AFTER_S]
     finally:
         session.close()
+    computer_cpu_ms, computer_ms = computer_sound_cost(args.seconds)
 
     print()
     print("== sound's cost: %dx%d @ %d fps, %d s each (%s) ==" % (
@@ -158,6 +193,11 @@ def main():
     for after, took in stops:
         print("%-22s %9.3fs %9.3fs %9.3fs" % ("%.1f s (+ click)" % after, took[0],
                                               took[len(took) // 2], took[-1]))
+
+    print()
+    print("== the computer's sound (Wine 10): its capture thread, %d s ==" % args.seconds)
+    print("%d ms of processor time in %d ms: %.4f CPU s per recorded second" % (
+        computer_cpu_ms, computer_ms, computer_cpu_ms / computer_ms))
 
 
 if __name__ == "__main__":

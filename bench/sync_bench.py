@@ -7,7 +7,9 @@ beep's onset minus the presentation time of the first frame showing the
 flash) is found in the file as the sound tests find it. Printed per minute:
 the median of the claps, their spread, and the recorder's own share, the
 median of how far its fit says each second of sound was written from its
-target (Parvelo's debug lines). Targets: every minute's median inside the
+target (Parvelo's debug lines), and how late the minute's buffers came back
+against the straight line through all arrivals (the delay the fit follows,
+as the recorder can see it). Targets: every minute's median inside the
 broadcasters' window, -15 ... +45 ms; from minute 2 on, the minutes'
 medians within +-10 ms of one another.
 """
@@ -34,11 +36,31 @@ STEADY_FROM_MINUTE = 2
 STEADY_MS = 10
 # Reading an hour of H.264 and MP3 back takes minutes.
 ANALYSIS_TIMEOUT_S = 3 * 3600
+# Buffers come back a second apart; those handed back at the reset, at once.
+RESET_SPACING_MS = 500
 OWN_OFFSET_LINE = r"parvelo sound: buffer at (\d+) ms, ([-+0-9.]+) ms off its target"
 
 
+def late_arrivals(arrivals_ms):
+    """(s, ms) of each buffer's arrival against the least-squares line
+    through all of them, but for those the device hands back at once when
+    it is reset at the Stop."""
+    for i in range(1, len(arrivals_ms)):
+        if arrivals_ms[i] - arrivals_ms[i - 1] < RESET_SPACING_MS:
+            arrivals_ms = arrivals_ms[:i]
+            break
+    count = len(arrivals_ms)
+    if count < 2:
+        return []
+    mean_index, mean_ms = (count - 1) / 2, statistics.fmean(arrivals_ms)
+    slope = (sum((i - mean_index) * (ms - mean_ms) for i, ms in enumerate(arrivals_ms))
+             / sum((i - mean_index) ** 2 for i in range(count)))
+    return [((ms - arrivals_ms[0]) / 1000, ms - mean_ms - slope * (i - mean_index))
+            for i, ms in enumerate(arrivals_ms)]
+
+
 def record(minutes):
-    """(claps as (s, ms), the recorder's own offsets as (s, ms)) of one recording."""
+    """(claps as (s, ms), the recorder's own offsets as (s, ms), late arrivals as (s, ms))."""
     session = harness.Session(*SCREEN, microphone=True)
     try:
         app = harness.Parvelo(session)
@@ -50,10 +72,12 @@ def record(minutes):
         if len(files) != 1:
             raise RuntimeError("expected one recording, found %r" % files)
         first_ms = app.debug_numbers(harness.FIRST_FRAME_LINE)[0]
-        own = [((int(at) - first_ms) / 1000, float(ms))
-               for at, ms in re.findall(OWN_OFFSET_LINE, session.log_text("parvelo"))]
+        lines = re.findall(OWN_OFFSET_LINE, session.log_text("parvelo"))
+        own = [((int(at) - first_ms) / 1000, float(ms)) for at, ms in lines]
+        late = [(at + (int(lines[0][0]) - first_ms) / 1000, ms)
+                for at, ms in late_arrivals([int(at) for at, _ in lines])]
         print("analysing: %s" % time.strftime("%H:%M:%S"), flush=True)
-        return harness.clap_offsets(files[0], ANALYSIS_TIMEOUT_S), own
+        return harness.clap_offsets(files[0], ANALYSIS_TIMEOUT_S), own, late
     finally:
         session.close()
 
@@ -67,15 +91,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("minutes", type=int)
     minutes = parser.parse_args().minutes
-    claps, own = record(minutes)
-    print("%6s %6s %12s %8s %8s %12s" % ("minute", "claps", "median ms", "min ms", "max ms",
-                                         "own ms"))
+    claps, own, late = record(minutes)
+    print("%6s %6s %12s %8s %8s %12s %12s" % ("minute", "claps", "median ms", "min ms", "max ms",
+                                              "own ms", "arrivals ms"))
     low, high = WINDOW_MS
     medians = []
     for minute in range(minutes):
         offsets = in_minute(claps, minute)
-        own_offsets = in_minute(own, minute)
-        own_text = "%+12.1f" % statistics.median(own_offsets) if own_offsets else "%12s" % "-"
+        own_text = " ".join("%+12.1f" % statistics.median(values) if values else "%12s" % "-"
+                            for values in (in_minute(own, minute), in_minute(late, minute)))
         if not offsets:
             print("%6d %6d %12s %8s %8s %s" % (minute, 0, "-", "-", "-", own_text))
             medians.append(float("nan"))

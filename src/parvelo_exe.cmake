@@ -7,6 +7,8 @@ add_executable(parvelo WIN32
   app/win32/startup_thread.cpp
   app/win32/tray_icon.cpp
   audio/win32/audio_capture.cpp
+  audio/win32/loopback_capture.cpp
+  audio/win32/sound_output.cpp
   audio/win32/mp3_stream.cpp
   session/win32/recorder_globals.cpp
   session/win32/recording_thread.cpp
@@ -22,7 +24,7 @@ target_include_directories(parvelo PRIVATE ${CMAKE_SOURCE_DIR}/src ${PARVELO_DEP
 target_link_libraries(parvelo PRIVATE
   parvelo_framework parvelo_app_logic parvelo_session parvelo_video_logic parvelo_audio_logic parvelo_text parvelo_avi
   ${PARVELO_DEPS}/lib/libmp3lame.a
-  vfw32 comctl32 winmm shell32 gdi32 user32 uuid)
+  vfw32 comctl32 winmm shell32 gdi32 user32 ole32 uuid)
 target_link_options(parvelo PRIVATE ${PARVELO_STATIC_RUNTIME} -mwindows)
 # windres finds the drawn pictures and the manifest through the include path.
 add_dependencies(parvelo parvelo_art)

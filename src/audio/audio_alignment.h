@@ -177,6 +177,6 @@ class PlannedPcmWriter {
 };
 
 // Stretches or squeezes `inFrames` interleaved stereo 16-bit frames to
-// `outFrames` by linear interpolation; first and last frames are kept, and
+// `outFrames` by cubic interpolation; first and last frames are kept, and
 // no output frame steps more than about one input frame past the last.
 void ResampleFrames(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t outFrames);

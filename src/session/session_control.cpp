@@ -68,6 +68,7 @@ void StartRecording(SessionFields& fields, SessionHost& host) {
 
   fields.drawPointer = host.CheckBoxState(kPointerBoxId);
   fields.recordSound = host.CheckBoxState(kSoundBoxId);
+  fields.recordComputerSound = host.CheckBoxState(kComputerSoundBoxId);
   fields.framesPerSecond =
       FramesPerSecondForSelection(host.FrameRateSelection(), fields.framesPerSecond);
   if (fields.recordSound != 0 && host.WaveInDeviceCount() < 1) fields.recordSound = 0;
@@ -120,6 +121,11 @@ void TogglePause(SessionFields& fields, SessionHost& host) {
   host.SetDialogTimer(kElapsedTimerId, kElapsedTimerMs - fields.pausedIntoSecondMs);
   host.SetButtonCaption(kStartButtonId, FormatElapsed(fields.elapsedSeconds));
   host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::PauseCaption>());
+}
+
+void SoundBoxClicked(SessionHost& host, int boxId) {
+  if (host.CheckBoxState(boxId) != 1) return;
+  host.SetCheckBox(boxId == kSoundBoxId ? kComputerSoundBoxId : kSoundBoxId, false);
 }
 
 void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId) {

@@ -214,6 +214,8 @@ def free_display_number():
 # and the clapperboard play to, and what loopback capture hears).
 MICROPHONE_SINK = "null"
 SPEAKERS_SINK = "speakers"
+# Output devices mostly run at 48 kHz, in float: the recorder converts.
+SPEAKERS_FORMAT = ("rate=48000", "format=float32le")
 
 
 class Session:
@@ -297,7 +299,8 @@ class Session:
             raise RuntimeError("pulseaudio did not start")
         commands = [["set-default-source", MICROPHONE_SINK + ".monitor"]]
         if speakers:
-            commands += [["load-module", "module-null-sink", "sink_name=" + SPEAKERS_SINK],
+            commands += [["load-module", "module-null-sink", "sink_name=" + SPEAKERS_SINK,
+                          *SPEAKERS_FORMAT],
                          ["set-default-sink", SPEAKERS_SINK]]
         for command in commands:
             subprocess.run(["pactl"] + command, env=env, check=True, stdout=subprocess.DEVNULL)
@@ -431,6 +434,7 @@ START_ID, STOP_ID = 1000, 1001
 FIRST_FRAME_LINE = r"parvelo capture: first frame at (\d+) ms"
 FIRST_FRAME_TIMEOUT_S = 20
 SOUND_ID, FULL_SCREEN_ID, POINTER_ID = 1009, 1010, 1011
+COMPUTER_SOUND_ID = 1013
 PAUSE_ID = 1012
 PAUSE_CAPTION, RESUME_CAPTION = "暂停", "继续"
 # After the recorded time on the Start button while paused.

@@ -2,14 +2,16 @@
 MP3 stream beside the video, carrying what was fed to it, in order, and
 ending where the video ends, and heard with the picture it belongs to."""
 
+import math
 import os
 import statistics
+import subprocess
 import time
 import unittest
 
 import harness
 import readers
-from harness import START_ID, STOP_ID, PAUSE_ID
+from harness import START_ID, STOP_ID, PAUSE_ID, SOUND_ID, COMPUTER_SOUND_ID
 
 RATE = 44100
 TONE_HZ = 1000
@@ -48,6 +50,17 @@ SYNC_WINDOW_MS = (-15, 45)
 DECODED_DELAY_FRAMES = 1105
 # How long the user takes to answer the Direct3D failure message.
 ANSWER_AFTER_MS = 4000
+# What the microphone hears while the computer's sound is recorded: a tone
+# between two of the sequence's.
+MICROPHONE_HZ = 550
+# What the speakers play: about -12 dBFS; how far from that level a tone
+# may come out of the file.
+SPEAKERS_AMPLITUDE = 0.25
+SPEAKERS_RMS = SPEAKERS_AMPLITUDE * 32767 / 2 ** 0.5
+LEVEL_TOLERANCE_DB = 1.5
+# Start-up tries loopback on a thread of its own; Wine 10 opens the
+# PulseAudio monitor for it.
+PROBE_TIMEOUT_S = 20
 
 
 def loud_windows(samples):
@@ -62,7 +75,40 @@ def streams_by_type(path):
     return {s["codec_type"]: s for s in info["streams"]}
 
 
-class SoundRecording(harness.WineTestCase):
+def heard_tones(samples, frequencies, tone_rms=TONE_RMS):
+    """For each WINDOW_S window, the strongest of `frequencies`, or None
+    where it is quieter than a third of the tone."""
+    window = int(WINDOW_S * RATE)
+    heard = []
+    for start in range(0, len(samples) - window, window):
+        chunk = samples[start:start + window]
+        if harness.rms(chunk) < tone_rms * 0.3:
+            heard.append(None)
+            continue
+        powers = [harness.goertzel_power(chunk, f, RATE) for f in frequencies]
+        heard.append(frequencies[powers.index(max(powers))])
+    return heard
+
+
+class ClapJudging:
+
+    def assert_claps_heard_with_their_flash(self, path, last_from_s=0):
+        """The first and the last claps' medians in the window; the last
+        ones all from `last_from_s` on in the file."""
+        pairs = harness.clap_offsets(path)
+        print("sound minus picture per clap, ms:",
+              " ".join("%.0f@%.1fs" % (offset, at) for at, offset in pairs))
+        self.assertGreaterEqual(len(pairs), 2 * CLAPS_JUDGED, pairs)
+        self.assertGreater(pairs[-CLAPS_JUDGED][0], last_from_s, pairs)
+        low, high = SYNC_WINDOW_MS
+        for which, claps in (("first", pairs[:CLAPS_JUDGED]), ("last", pairs[-CLAPS_JUDGED:])):
+            median = statistics.median(offset for _, offset in claps)
+            print("%s %d claps: median %+.1f ms" % (which, CLAPS_JUDGED, median))
+            self.assertTrue(low <= median <= high, "%s claps: median %+.1f ms, %r"
+                            % (which, median, claps))
+
+
+class SoundRecording(ClapJudging, harness.WineTestCase):
     microphone = True
 
     def start(self, overrides=None):
@@ -83,6 +129,15 @@ class SoundRecording(harness.WineTestCase):
     def test_sound_session_records_the_fed_tone_as_128_kbit_mp3(self):
         self.feed([(TONE_HZ, 30)])
         self.start()
+        # Wine 8 takes loopback's flag and refuses its capture service: the
+        # computer's sound box stays greyed and cleared, and its tip says why.
+        harness.wait_until(lambda: "parvelo computer sound: no loopback here"
+                           in self.session.log_text("parvelo"), PROBE_TIMEOUT_S, "the probe")
+        state = self.app.dialog()
+        self.assertEqual((state["%d.enabled" % COMPUTER_SOUND_ID],
+                          state["%d.check" % COMPUTER_SOUND_ID]), ("0", "0"))
+        self.assertEqual(self.session.probe("tips")[1]["tip.%d" % COMPUTER_SOUND_ID],
+                         "此系统不支持录制电脑的声音")
         time.sleep(1)
         path = self.record(5)
         kinds = streams_by_type(path)
@@ -152,15 +207,7 @@ class SoundRecording(harness.WineTestCase):
         keys = [f.get("best_effort_timestamp") for f in harness.video_frames(path)
                 if f.get("key_frame") == 1]
         self.assertIn(seam, keys)
-        window = int(WINDOW_S * RATE)
-        heard = []
-        for start in range(0, len(samples) - window, window):
-            chunk = samples[start:start + window]
-            if harness.rms(chunk) < TONE_RMS * 0.3:
-                heard.append(None)  # silence before or after the feed
-                continue
-            powers = [harness.goertzel_power(chunk, f, RATE) for f in SEQUENCE_HZ]
-            heard.append(SEQUENCE_HZ[powers.index(max(powers))])
+        heard = heard_tones(samples, SEQUENCE_HZ)  # None: silence before or after the feed
         tones = [f for f in heard if f is not None]
         self.assertGreater(len(tones), 10, heard)
         # Collapse repeats of the same tone; what is left must be consecutive
@@ -231,21 +278,6 @@ class SoundRecording(harness.WineTestCase):
                 self.assertGreater(harness.goertzel_power(chunk, own, RATE),
                                    harness.goertzel_power(chunk, other, RATE) * 10,
                                    "%s at %.1f s" % (os.path.basename(path), start / RATE))
-
-    def assert_claps_heard_with_their_flash(self, path, last_from_s=0):
-        """The first and the last claps' medians in the window; the last
-        ones all from `last_from_s` on in the file."""
-        pairs = harness.clap_offsets(path)
-        print("sound minus picture per clap, ms:",
-              " ".join("%.0f@%.1fs" % (offset, at) for at, offset in pairs))
-        self.assertGreaterEqual(len(pairs), 2 * CLAPS_JUDGED, pairs)
-        self.assertGreater(pairs[-CLAPS_JUDGED][0], last_from_s, pairs)
-        low, high = SYNC_WINDOW_MS
-        for which, claps in (("first", pairs[:CLAPS_JUDGED]), ("last", pairs[-CLAPS_JUDGED:])):
-            median = statistics.median(offset for _, offset in claps)
-            print("%s %d claps: median %+.1f ms" % (which, CLAPS_JUDGED, median))
-            self.assertTrue(low <= median <= high, "%s claps: median %+.1f ms, %r"
-                            % (which, median, claps))
 
     def test_claps_are_heard_with_their_flash_from_a_normal_start_and_after_two_pauses(self):
         self.start()
@@ -318,6 +350,83 @@ class NoCaptureDevice(harness.WineTestCase):
         self.assertNotIn("audio", kinds)
         code, _ = self.session.probe("messagebox", 1000)
         self.assertNotEqual(code, 0, "a message box appeared")
+
+
+class ComputerSound(ClapJudging, harness.WineTestCase):
+    """The computer's sound box under Wine 10, whose loopback capture works:
+    the file holds what the speakers played, with the picture, and nothing
+    of what the microphone heard meanwhile."""
+    microphone = True
+    speakers = True
+    wine10 = True
+
+    def start_with_the_computer_sound(self):
+        self.app = harness.Parvelo(self.session)
+        self.app.wait_ready()
+        harness.wait_until(lambda: self.app.dialog()["%d.enabled" % COMPUTER_SOUND_ID] == "1",
+                           PROBE_TIMEOUT_S, "the computer's sound box enabled")
+        # Cleared at start-up; the two sound boxes exclude each other.
+        self.assertEqual(self.app.dialog()["%d.check" % COMPUTER_SOUND_ID], "0")
+        self.assertEqual(self.session.probe("tips")[1]["tip.%d" % COMPUTER_SOUND_ID],
+                         "录制电脑播放的声音；与录音二选一")
+        for clicked, cleared in ((COMPUTER_SOUND_ID, SOUND_ID), (SOUND_ID, COMPUTER_SOUND_ID),
+                                 (COMPUTER_SOUND_ID, SOUND_ID)):
+            self.app.click(clicked)
+            state = self.app.dialog()
+            self.assertEqual((state["%d.check" % clicked], state["%d.check" % cleared]), ("1", "0"))
+        return self.app
+
+    def recorded_sources(self):
+        """The names of the PulseAudio sources that something records from."""
+        env = self.session._x_env()
+        env.pop("DISPLAY", None)
+
+        def table(kind):
+            text = subprocess.run(["pactl", "list", "short", kind], env=env, check=True,
+                                  stdout=subprocess.PIPE, text=True).stdout
+            return [line.split("\t") for line in text.splitlines()]
+
+        names = {row[0]: row[1] for row in table("sources")}
+        return [names[row[1]] for row in table("source-outputs")]
+
+    def test_the_computer_sound_alone_holds_the_speakers_tones_in_order_at_their_level(self):
+        self.session.play_tone([(MICROPHONE_HZ, CLAPPERBOARD_MARGIN_S)])
+        app = self.start_with_the_computer_sound()
+        before = os.listdir(self.session.workdir)
+        app.start_recording()
+        # Played once the picture has begun, so that all of it is in the file.
+        self.session.play(harness.write_tone_wav(
+            os.path.join(self.session.root, "speakers.wav"),
+            [(f, SEQUENCE_STEP_S) for f in SEQUENCE_HZ], RATE, SPEAKERS_AMPLITUDE),
+            harness.SPEAKERS_SINK)
+        # Only the speakers' monitor is recorded from, not the microphone.
+        self.assertEqual(self.recorded_sources(), [harness.SPEAKERS_SINK + ".monitor"])
+        time.sleep(len(SEQUENCE_HZ) * SEQUENCE_STEP_S + 1)
+        app.click(STOP_ID)
+        app.wait_idle()
+        files = self.session.new_files(before)
+        self.assertEqual(len(files), 1, files)
+        path = os.path.join(self.session.workdir, files[0])
+        self.assertEqual(streams_by_type(path)["audio"]["codec_name"], "mp3")
+        samples = harness.decode_audio_pcm(path, RATE)
+        heard = heard_tones(samples, SEQUENCE_HZ + [MICROPHONE_HZ], SPEAKERS_RMS)
+        tones = [f for f in heard if f is not None]
+        order = [f for i, f in enumerate(tones) if i == 0 or tones[i - 1] != f]
+        self.assertEqual(order, SEQUENCE_HZ, heard)
+        # Each tone as loud as it was played: the windows inside its run.
+        window = int(WINDOW_S * RATE)
+        for i in range(1, len(heard) - 1):
+            if heard[i] is not None and heard[i - 1] == heard[i] == heard[i + 1]:
+                level = harness.rms(samples[i * window:(i + 1) * window])
+                self.assertLess(abs(20 * math.log10(level / SPEAKERS_RMS)), LEVEL_TOLERANCE_DB,
+                                "%d Hz at %.1f s: %.0f" % (heard[i], i * WINDOW_S, level))
+
+    def test_claps_through_the_speakers_are_heard_with_their_flash(self):
+        self.start_with_the_computer_sound()
+        self.session.clapperboard(CLAP_RECORDING_S + CLAPPERBOARD_MARGIN_S)
+        files = self.app.record(CLAP_RECORDING_S)
+        self.assertEqual(len(files), 1, files)
+        self.assert_claps_heard_with_their_flash(files[0])
 
 
 if __name__ == "__main__":

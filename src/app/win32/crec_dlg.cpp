@@ -2,6 +2,7 @@
 
 #include <io.h>
 #include <mmsystem.h>
+#include <commctrl.h>
 
 #include <iterator>
 #include <string>
@@ -30,6 +31,7 @@ constexpr char kStartHotkeyAtom[] = "hotkeyvosmek";
 constexpr char kStopHotkeyAtom[] = "hotkeyvosmek2";
 constexpr char kPauseHotkeyAtom[] = "hotkeyvosmek3";
 constexpr int kDefaultFrameRateEntry = 1;
+constexpr UINT kPointsInRect = 2;
 const wchar_t* const kModifierLabels[] = {L"Ctrl", L"Alt", L"Shift"};
 
 void InsertListEntry(HWND dialog, int listId, int index, const std::wstring& text) {
@@ -77,6 +79,9 @@ struct CrecDlgTable {
       message_table::Message<D, &D::OnQueryEndSession>(WM_QUERYENDSESSION),
       message_table::Message<D, &D::OnEndSession>(WM_ENDSESSION),
       message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
+      message_table::Command<D, &D::OnSoundBoxClicked>(BN_CLICKED, IDC_SOUND),
+      message_table::Command<D, &D::OnComputerSoundBoxClicked>(BN_CLICKED, IDC_COMPUTER_SOUND),
+      message_table::Message<D, &D::OnLoopbackProbed>(WM_LOOPBACK_PROBED),
       message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
                                                          IDC_START_KEY),
       message_table::Command<D, &D::RegisterStopHotkey>(CBN_SELCHANGE, IDC_STOP_MODIFIER,
@@ -218,6 +223,9 @@ MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
     case RecordingNotice::kAudioBusy:
       MessageBoxOk(Unscrambled<texts::AudioBusy>());
       break;
+    case RecordingNotice::kNoComputerSound:
+      MessageBoxOk(Unscrambled<texts::NoComputerSound>());
+      break;
   }
   return 0;
 }
@@ -278,6 +286,52 @@ MessageResult CrecDlg::OnSysCommand(WPARAM command, LPARAM) {
     return 0;
   }
   return std::nullopt;
+}
+
+void CrecDlg::OnSoundBoxClicked() {
+  SoundBoxClicked(*this, kSoundBoxId);
+}
+
+void CrecDlg::OnComputerSoundBoxClicked() {
+  SoundBoxClicked(*this, kComputerSoundBoxId);
+}
+
+// The computer's sound box is greyed until start-up has found that it
+// can be recorded; a tip says what it does, or why it stays greyed.
+MessageResult CrecDlg::OnLoopbackProbed(WPARAM support, LPARAM) {
+  HWND dialog = Window();
+  HWND box = GetDlgItem(dialog, IDC_COMPUTER_SOUND);
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = dialog;
+  std::wstring text;
+  switch (static_cast<LoopbackSupport>(support)) {
+    case LoopbackSupport::kAvailable:
+      EnableWindow(box, TRUE);
+      tool.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
+      tool.uId = reinterpret_cast<UINT_PTR>(box);
+      text = Widen(Unscrambled<texts::ComputerSoundTip>());
+      break;
+    case LoopbackSupport::kNoOutputDevice:
+    case LoopbackSupport::kUnsupported:
+      // A disabled control gets no mouse messages, its parent does: the
+      // tip is the dialog's, over the box's rectangle.
+      tool.uFlags = TTF_SUBCLASS;
+      tool.uId = IDC_COMPUTER_SOUND;
+      GetWindowRect(box, &tool.rect);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&tool.rect), kPointsInRect);
+      text = Widen(static_cast<LoopbackSupport>(support) == LoopbackSupport::kNoOutputDevice
+                       ? Unscrambled<texts::NoOutputDeviceTip>()
+                       : Unscrambled<texts::NoLoopbackTip>());
+      break;
+  }
+  tool.lpszText = text.data();
+  // The tip window is the dialog's and goes with it.
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  return 0;
 }
 
 void CrecDlg::ToggleFullScreen() {
@@ -354,6 +408,10 @@ void CrecDlg::KillDialogTimer(unsigned id) {
 
 int CrecDlg::CheckBoxState(int controlId) {
   return static_cast<int>(SendDlgItemMessageW(Window(), controlId, BM_GETCHECK, 0, 0));
+}
+
+void CrecDlg::SetCheckBox(int controlId, bool checked) {
+  SendDlgItemMessageW(Window(), controlId, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 int CrecDlg::FrameRateSelection() {

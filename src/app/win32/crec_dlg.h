@@ -1,4 +1,4 @@
-// The main dialog: Start, Stop and Pause, the three check boxes, the hidden
+// The main dialog: Start, Stop and Pause, the four check boxes, the hidden
 // hotkey and frame-rate lists, the notification icon and the session's
 // timers. All recorder state lives in RecorderGlobals.
 #pragma once
@@ -36,6 +36,9 @@ class CrecDlg : public CDialogBase, private SessionHost {
   MessageResult OnRecordingNotice(WPARAM notice, LPARAM);
   MessageResult OnQueryEndSession(WPARAM, LPARAM);
   MessageResult OnEndSession(WPARAM ending, LPARAM);
+  MessageResult OnLoopbackProbed(WPARAM support, LPARAM);
+  void OnSoundBoxClicked();
+  void OnComputerSoundBoxClicked();
   void ToggleFullScreen();
   void RegisterStartHotkey();
   void RegisterStopHotkey();
@@ -52,6 +55,7 @@ class CrecDlg : public CDialogBase, private SessionHost {
   void SetDialogTimer(unsigned id, unsigned periodMs) override;
   void KillDialogTimer(unsigned id) override;
   int CheckBoxState(int controlId) override;
+  void SetCheckBox(int controlId, bool checked) override;
   int FrameRateSelection() override;
   unsigned WaveInDeviceCount() override;
   bool PreviousSessionRunning() override;

@@ -96,9 +96,20 @@ enum class RecordingNotice : WPARAM {
   kCompressorFailed,  // the video compressor failed: the dialog also stops the session
   kNoCodec,           // the session records without video
   kAudioBusy,         // the last session's audio has not ended: no sound this time
+  kNoComputerSound,   // the output device cannot be recorded now: no sound this time
   kEndingProcess,     // sent, not posted: the process is about to end, the icon goes now
 };
 constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;
+
+// Whether the computer's sound can be recorded here, as trying it once at
+// start-up found; posted to the main dialog as the WPARAM of
+// WM_LOOPBACK_PROBED.
+enum class LoopbackSupport : WPARAM {
+  kAvailable,
+  kNoOutputDevice,
+  kUnsupported,  // no loopback on this system (Wine before 9.12)
+};
+constexpr UINT WM_LOOPBACK_PROBED = WM_APP + 2;
 void PostRecordingNotice(RecordingNotice notice);
 // Reports a failed write of the session's file to the UI thread, once a
 // session, by its kind: the disk, or the video compressor.
@@ -118,5 +129,7 @@ unsigned __stdcall RecordingThread(void* param);
 
 // Gets the capture side ready ahead of the first session (see
 // PrepareCapture); the start-up task's last step, once the recorder is
-// ready, so that no Start waits for it.
+// ready, so that no Start waits for it. Whether the computer's sound can
+// be recorded is found meanwhile on a thread of its own, and the dialog
+// told (WM_LOOPBACK_PROBED).
 void PrepareRecording();

@@ -3,9 +3,11 @@
 #include <string>
 
 #include "audio/win32/audio_capture.h"
+#include "audio/win32/loopback_capture.h"
 #include "framework/win32/app.h"
 #include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
+#include "framework/win32/thread.h"
 #include "framework/win32/wide_text.h"
 #include "session/capture_rect.h"
 #include "session/output_file_name.h"
@@ -90,7 +92,10 @@ unsigned __stdcall RecordingThread(void*) {
   }
   steps.Mark("file");
 
-  const AudioStart audio = g_recorder.recordSound != 0 ? StartAudioCapture() : AudioStart::kNoSound;
+  // The dialog lets only one of the two sounds be ticked.
+  const AudioStart audio = g_recorder.recordComputerSound != 0 ? StartLoopbackCapture()
+                           : g_recorder.recordSound != 0       ? StartAudioCapture()
+                                                               : AudioStart::kNoSound;
   if (audio == AudioStart::kFatal) {
     CloseSessionFile();
     EndProcess(kExitNoSoundDevice);
@@ -112,5 +117,6 @@ unsigned __stdcall RecordingThread(void*) {
 }
 
 void PrepareRecording() {
+  BeginThread(LoopbackProbeThread, nullptr);
   PrepareCapture();
 }

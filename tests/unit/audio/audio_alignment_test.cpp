@@ -387,4 +387,24 @@ TEST(ResampleFrames, StretchesAndSqueezesKeepingBothEnds) {
   }
 }
 
+// A buffer stretched by the bound keeps its tones' level, the treble's too.
+TEST(ResampleFrames, KeepsTheLevelOfTonesUpTo7kHz) {
+  constexpr uint32_t kInFrames = 44100;
+  constexpr uint32_t kOutFrames = kInFrames + kInFrames * kMaxStretchPerMille / kPerMille;
+  constexpr double kLevel = 16000;
+  for (const double hz : {1000.0, 7000.0}) {
+    std::vector<int16_t> in(kInFrames * 2), out(kOutFrames * 2);
+    for (uint32_t i = 0; i < kInFrames; ++i) {
+      in[2 * i] = in[2 * i + 1] =
+          static_cast<int16_t>(std::lround(kLevel * std::sin(2 * M_PI * hz * i / kInFrames)));
+    }
+    ResampleFrames(in.data(), kInFrames, out.data(), kOutFrames);
+    double squares = 0;
+    for (uint32_t i = 0; i < kOutFrames; ++i)
+      squares += static_cast<double>(out[2 * i]) * out[2 * i];
+    const double db = 20 * std::log10(std::sqrt(squares / kOutFrames) / (kLevel / std::sqrt(2.0)));
+    EXPECT_NEAR(db, 0.0, 0.3) << hz << " Hz";
+  }
+}
+
 }  // namespace

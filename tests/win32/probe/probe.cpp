@@ -36,8 +36,11 @@
 //   probe answer [timeout-ms]           SendMessageTimeout(WM_NULL) to every top-level
 //                                       window of Parvelo's process, as a broadcast would;
 //                                       exit 4 when any window did not answer in time
+//   probe tips                          every tooltip the dialog owns, as tip.<id>=<text>
+//                                       (the control's id, or the tool's for a rectangle)
 #include <windows.h>
 #include <mmsystem.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +60,8 @@ constexpr int kExitFailed = 5;
 constexpr DWORD kTimedPollMs = 1;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogTitlePrefix[] = L"Parvelo";
-constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012};
+constexpr int kControlIds[] = {1000, 1001, 1004, 1005, 1006, 1007,
+                               1008, 1009, 1010, 1011, 1012, 1013};
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -365,6 +369,58 @@ int SysCloseCommand(const char* cls, const char* title) {
   return 0;
 }
 
+struct TipSearch {
+  HWND dialog;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK FindTips(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<TipSearch*>(param);
+  if (_wcsicmp(ClassOf(window).c_str(), TOOLTIPS_CLASSW) == 0 &&
+      GetWindow(window, GW_OWNER) == search->dialog) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+// The tools live in Parvelo's memory: each is asked for into a record
+// made there, and read back.
+int TipsCommand(HWND dialog) {
+  constexpr size_t kTipChars = 256;
+  struct Remote {
+    TTTOOLINFOW tool;
+    wchar_t text[kTipChars];
+  };
+  DWORD pid = 0;
+  GetWindowThreadProcessId(dialog, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return kExitFailed;
+  auto* remote = static_cast<Remote*>(
+      VirtualAllocEx(process, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+  TipSearch search{dialog, {}};
+  EnumWindows(FindTips, reinterpret_cast<LPARAM>(&search));
+  for (HWND tips : search.found) {
+    const auto count = static_cast<UINT>(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+    for (UINT i = 0; i < count; ++i) {
+      Remote local = {};
+      local.tool.cbSize = sizeof local.tool;
+      local.tool.lpszText = remote->text;
+      WriteProcessMemory(process, remote, &local, sizeof local, nullptr);
+      SendMessageW(tips, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(&remote->tool));
+      ReadProcessMemory(process, remote, &local, sizeof local, nullptr);
+      local.text[kTipChars - 1] = L'\0';
+      const int id = (local.tool.uFlags & TTF_IDISHWND)
+                         ? GetDlgCtrlID(reinterpret_cast<HWND>(local.tool.uId))
+                         : static_cast<int>(local.tool.uId);
+      printf("tip.%d=%s\n", id, Utf8(local.text).c_str());
+    }
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return 0;
+}
+
 int ClientCommand(HWND dialog) {
   RECT client;
   GetClientRect(dialog, &client);
@@ -422,6 +478,7 @@ int main(int argc, char** argv) {
   }
   if (command == "burst") return BurstCommand(dialog, argc - 2, argv + 2);
   if (command == "client") return ClientCommand(dialog);
+  if (command == "tips") return TipsCommand(dialog);
   if (command == "sysminimize") {
     PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return 0;
