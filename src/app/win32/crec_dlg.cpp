@@ -305,7 +305,8 @@ MessageResult CrecDlg::OnLoopbackProbed(WPARAM support, LPARAM) {
   tool.cbSize = sizeof tool;
   tool.hwnd = dialog;
   std::wstring text;
-  switch (static_cast<LoopbackSupport>(support)) {
+  const auto found = static_cast<LoopbackSupport>(support);
+  switch (found) {
     case LoopbackSupport::kAvailable:
       EnableWindow(box, TRUE);
       tool.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
@@ -320,9 +321,9 @@ MessageResult CrecDlg::OnLoopbackProbed(WPARAM support, LPARAM) {
       tool.uId = IDC_COMPUTER_SOUND;
       GetWindowRect(box, &tool.rect);
       MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&tool.rect), kPointsInRect);
-      text = Widen(static_cast<LoopbackSupport>(support) == LoopbackSupport::kNoOutputDevice
-                       ? Unscrambled<texts::NoOutputDeviceTip>()
-                       : Unscrambled<texts::NoLoopbackTip>());
+      text =
+          Widen(found == LoopbackSupport::kNoOutputDevice ? Unscrambled<texts::NoOutputDeviceTip>()
+                                                          : Unscrambled<texts::NoLoopbackTip>());
       break;
   }
   tool.lpszText = text.data();

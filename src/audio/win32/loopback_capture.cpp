@@ -53,11 +53,15 @@ class ComApartment {
 
 // The performance counter in 100-ns units, the unit packets are stamped in.
 uint64_t CounterNow() {
-  LARGE_INTEGER ticks, perSecond;
+  // The counter's frequency is fixed at boot.
+  static const uint64_t f = [] {
+    LARGE_INTEGER perSecond;
+    QueryPerformanceFrequency(&perSecond);
+    return static_cast<uint64_t>(perSecond.QuadPart);
+  }();
+  LARGE_INTEGER ticks;
   QueryPerformanceCounter(&ticks);
-  QueryPerformanceFrequency(&perSecond);
   const auto t = static_cast<uint64_t>(ticks.QuadPart);
-  const auto f = static_cast<uint64_t>(perSecond.QuadPart);
   return t / f * kCounterUnitsPerSecond + t % f * kCounterUnitsPerSecond / f;
 }
 
