@@ -136,6 +136,7 @@ def computer_sound_cost(seconds):
         harness.wait_until(lambda: app.dialog()[box] == "1", PROBE_TIMEOUT_S,
                            "the computer's sound box enabled")
         app.click(harness.COMPUTER_SOUND_ID)
+        set_sound_box(app, False)  # the computer's sound alone
         app.record(seconds)
         found = harness.wait_until(
             lambda: re.findall(COMPUTER_SOUND_CPU_LINE, session.log_text("parvelo")),

@@ -8,6 +8,7 @@ add_executable(parvelo WIN32
   app/win32/tray_icon.cpp
   audio/win32/audio_capture.cpp
   audio/win32/loopback_capture.cpp
+  audio/win32/mixed_capture.cpp
   audio/win32/sound_output.cpp
   audio/win32/mp3_stream.cpp
   session/win32/recorder_globals.cpp

@@ -25,7 +25,9 @@ LoopbackBlocks::LoopbackBlocks(const MixFormat& format, uint64_t startCounter,
 
 void LoopbackBlocks::AddPacket(const uint8_t* data, uint32_t frames, uint64_t counter,
                                bool discontinuity) {
-  AddSilence(timeline_.SilenceBefore(counter, frames, discontinuity));
+  // A new stream's first packet follows a gap however short: the reopening.
+  AddSilence(timeline_.SilenceBefore(counter, frames, discontinuity || restarted_));
+  restarted_ = false;
   if (!data) {
     AddSilence(frames);
     return;
@@ -68,9 +70,25 @@ void LoopbackBlocks::Flush() {
   if (blockFrames_ > 0) PassBlock();
 }
 
+void LoopbackBlocks::Restart(const MixFormat& format, uint32_t maxPacketFrames) {
+  const uint64_t reached = timeline_.CounterAt(DeviceFrameAt(outputFrames_));
+  format_ = format;
+  downmix_ = DownmixFor(format.channels, format.channelMask);
+  timeline_ = LoopbackTimeline(format.samplesPerSecond, reached);
+  resampler_ = StereoResampler(format.samplesPerSecond, kPcmSamplesPerSecond);
+  stereo_.assign(size_t{maxPacketFrames} * kPcmChannels, 0.0f);
+  resampled_.assign(size_t{resampler_.MaxOutputFrames(maxPacketFrames)} * kPcmChannels, 0.0f);
+  maxPacketFrames_ = maxPacketFrames;
+  streamStartFrames_ = outputFrames_;
+  restarted_ = true;
+}
+
+uint64_t LoopbackBlocks::DeviceFrameAt(uint64_t outputFrame) const {
+  // Output frame n of a stream stands for its frame n x rate / 44100.
+  return (outputFrame - streamStartFrames_) * format_.samplesPerSecond / kPcmSamplesPerSecond;
+}
+
 void LoopbackBlocks::PassBlock() {
-  // Output frame n stands for the device's frame n x rate / 44100.
-  const uint64_t deviceFrame = outputFrames_ * format_.samplesPerSecond / kPcmSamplesPerSecond;
-  sink_(block_.data(), blockFrames_, timeline_.CounterAt(deviceFrame));
+  sink_(block_.data(), blockFrames_, timeline_.CounterAt(DeviceFrameAt(outputFrames_)));
   blockFrames_ = 0;
 }

@@ -31,6 +31,12 @@ class LoopbackBlocks {
   void AddSilenceUntil(uint64_t nowCounter);
   // At the end: what the last block holds goes to the sink.
   void Flush();
+  // The device was opened again (another device, or the same with a new
+  // format): its packets come in `format`, in packets of at most
+  // `maxPacketFrames`, and follow on from where the sound has got to. The
+  // block being filled goes on; what the last stream's resampler still
+  // held is dropped.
+  void Restart(const MixFormat& format, uint32_t maxPacketFrames);
 
  private:
   // Device frames of silence into the stream.
@@ -38,6 +44,8 @@ class LoopbackBlocks {
   // Device frames as float stereo, through the resampler into the block.
   void AddStereo(const float* stereo, uint32_t frames);
   void PassBlock();
+  // The current stream's frame that output frame `outputFrame` stands for.
+  uint64_t DeviceFrameAt(uint64_t outputFrame) const;
 
   MixFormat format_;
   StereoDownmix downmix_;
@@ -47,7 +55,9 @@ class LoopbackBlocks {
   std::vector<float> resampled_;  // the same, at 44.1 kHz
   std::vector<int16_t> block_;    // the block being filled
   uint32_t blockFrames_ = 0;
-  uint64_t outputFrames_ = 0;  // in finished blocks and the one being filled
+  uint64_t outputFrames_ = 0;       // in finished blocks and the one being filled
+  uint64_t streamStartFrames_ = 0;  // output frames when the current stream began
+  bool restarted_ = false;          // its first packet not taken yet
   uint32_t maxPacketFrames_;
   BlockSink sink_;
 };

@@ -123,11 +123,6 @@ void TogglePause(SessionFields& fields, SessionHost& host) {
   host.SetButtonCaption(kPauseButtonId, Unscrambled<texts::PauseCaption>());
 }
 
-void SoundBoxClicked(SessionHost& host, int boxId) {
-  if (host.CheckBoxState(boxId) != 1) return;
-  host.SetCheckBox(boxId == kSoundBoxId ? kComputerSoundBoxId : kSoundBoxId, false);
-}
-
 void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId) {
   if (timerId == kElapsedTimerId) {
     ++fields.elapsedSeconds;

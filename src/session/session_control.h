@@ -33,7 +33,6 @@ class SessionHost {
   virtual void SetDialogTimer(unsigned id, unsigned periodMs) = 0;
   virtual void KillDialogTimer(unsigned id) = 0;
   virtual int CheckBoxState(int controlId) = 0;
-  virtual void SetCheckBox(int controlId, bool checked) = 0;
   virtual int FrameRateSelection() = 0;
   virtual unsigned WaveInDeviceCount() = 0;
   // The previous session's recording thread has not ended yet.
@@ -65,10 +64,6 @@ void StopRecording(SessionFields& fields, SessionHost& host);
 // The Pause button and hotkey: pauses a recording, or resumes a paused
 // one; does nothing while no session records.
 void TogglePause(SessionFields& fields, SessionHost& host);
-// The microphone box and the computer's sound box were clicked: one
-// ticked clears the other, since a recording takes its sound from one of
-// them; what the boxes show is what the next recording hears.
-void SoundBoxClicked(SessionHost& host, int boxId);
 // Runs the session's part of a dialog timer tick; the caller then does the
 // window's default processing for every id.
 void OnSessionTimer(SessionFields& fields, SessionHost& host, unsigned timerId);

@@ -34,7 +34,8 @@ struct SessionFields {
   int32_t framesPerSecond = kInitialFramesPerSecond;
   int32_t drawPointer = 0;  // BM_GETCHECK of the pointer box
   int32_t recordSound = 0;  // BM_GETCHECK of the sound box, 0 without a device
-  // BM_GETCHECK of the computer's sound box; the two boxes exclude each other.
+  // BM_GETCHECK of the computer's sound box; with the sound box too, the
+  // two sounds are mixed.
   int32_t recordComputerSound = 0;
 
   // Whole seconds recorded, shown on the Start button; UI thread only.

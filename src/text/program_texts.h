@@ -30,7 +30,7 @@ PARVELO_TEXT(MediumRateEntry, "中");
 PARVELO_TEXT(HighRateEntry, "高");
 
 // The computer's sound box: what it does, or why it is greyed.
-PARVELO_TEXT(ComputerSoundTip, "录制电脑播放的声音；与录音二选一");
+PARVELO_TEXT(ComputerSoundTip, "录制电脑播放的声音；与录音同时勾选时两者混在一起");
 PARVELO_TEXT(NoOutputDeviceTip, "没有播放设备，无法录制电脑的声音");
 PARVELO_TEXT(NoLoopbackTip, "此系统不支持录制电脑的声音");
 
@@ -44,6 +44,7 @@ PARVELO_TEXT(CompressorFailed, "视频编码器出错，录制已停止");
 PARVELO_TEXT(NoCodec, "无法加载视频编码器，本次录制没有画面");
 PARVELO_TEXT(AudioBusy, "上一次录音尚未结束，本次录制没有声音");
 PARVELO_TEXT(NoComputerSound, "无法录制电脑的声音，本次录制没有声音");
+PARVELO_TEXT(MicrophoneOnly, "无法录制电脑的声音，本次只录麦克风的声音");
 
 }  // namespace texts
 

@@ -305,6 +305,13 @@ class Session:
         for command in commands:
             subprocess.run(["pactl"] + command, env=env, check=True, stdout=subprocess.DEVNULL)
 
+    def pactl(self, *args):
+        """Runs pactl against the session's PulseAudio; returns what it printed."""
+        env = self._x_env()
+        env.pop("DISPLAY", None)
+        return subprocess.run(["pactl"] + [str(a) for a in args], env=env, check=True,
+                              stdout=subprocess.PIPE, text=True, timeout=30).stdout
+
     def play(self, wav_path, sink=MICROPHONE_SINK):
         """Plays a WAV file in real time into the fake microphone, or into
         the fake speakers with sink=SPEAKERS_SINK."""
@@ -734,6 +741,11 @@ def goertzel_power(samples, frequency, rate=44100):
         s0 = v + coeff * s1 - s2
         s2, s1 = s1, s0
     return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / max(len(samples), 1)
+
+
+def tone_rms(samples, frequency, rate=44100):
+    """The RMS of one frequency's part of a window (of whole cycles)."""
+    return math.sqrt(2 * goertzel_power(samples, frequency, rate) / max(len(samples), 1))
 
 
 def write_tone_wav(path, segments, rate=44100, amplitude=0.5):

@@ -79,8 +79,6 @@ struct CrecDlgTable {
       message_table::Message<D, &D::OnQueryEndSession>(WM_QUERYENDSESSION),
       message_table::Message<D, &D::OnEndSession>(WM_ENDSESSION),
       message_table::Command<D, &D::ToggleFullScreen>(BN_CLICKED, IDC_FULL_SCREEN),
-      message_table::Command<D, &D::OnSoundBoxClicked>(BN_CLICKED, IDC_SOUND),
-      message_table::Command<D, &D::OnComputerSoundBoxClicked>(BN_CLICKED, IDC_COMPUTER_SOUND),
       message_table::Message<D, &D::OnLoopbackProbed>(WM_LOOPBACK_PROBED),
       message_table::Command<D, &D::RegisterStartHotkey>(CBN_SELCHANGE, IDC_START_MODIFIER,
                                                          IDC_START_KEY),
@@ -226,6 +224,9 @@ MessageResult CrecDlg::OnRecordingNotice(WPARAM notice, LPARAM) {
     case RecordingNotice::kNoComputerSound:
       MessageBoxOk(Unscrambled<texts::NoComputerSound>());
       break;
+    case RecordingNotice::kMicrophoneOnly:
+      MessageBoxOk(Unscrambled<texts::MicrophoneOnly>());
+      break;
   }
   return 0;
 }
@@ -286,14 +287,6 @@ MessageResult CrecDlg::OnSysCommand(WPARAM command, LPARAM) {
     return 0;
   }
   return std::nullopt;
-}
-
-void CrecDlg::OnSoundBoxClicked() {
-  SoundBoxClicked(*this, kSoundBoxId);
-}
-
-void CrecDlg::OnComputerSoundBoxClicked() {
-  SoundBoxClicked(*this, kComputerSoundBoxId);
 }
 
 // The computer's sound box is greyed until start-up has found that it
@@ -409,10 +402,6 @@ void CrecDlg::KillDialogTimer(unsigned id) {
 
 int CrecDlg::CheckBoxState(int controlId) {
   return static_cast<int>(SendDlgItemMessageW(Window(), controlId, BM_GETCHECK, 0, 0));
-}
-
-void CrecDlg::SetCheckBox(int controlId, bool checked) {
-  SendDlgItemMessageW(Window(), controlId, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 int CrecDlg::FrameRateSelection() {

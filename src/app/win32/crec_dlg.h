@@ -37,8 +37,6 @@ class CrecDlg : public CDialogBase, private SessionHost {
   MessageResult OnQueryEndSession(WPARAM, LPARAM);
   MessageResult OnEndSession(WPARAM ending, LPARAM);
   MessageResult OnLoopbackProbed(WPARAM support, LPARAM);
-  void OnSoundBoxClicked();
-  void OnComputerSoundBoxClicked();
   void ToggleFullScreen();
   void RegisterStartHotkey();
   void RegisterStopHotkey();
@@ -55,7 +53,6 @@ class CrecDlg : public CDialogBase, private SessionHost {
   void SetDialogTimer(unsigned id, unsigned periodMs) override;
   void KillDialogTimer(unsigned id) override;
   int CheckBoxState(int controlId) override;
-  void SetCheckBox(int controlId, bool checked) override;
   int FrameRateSelection() override;
   unsigned WaveInDeviceCount() override;
   bool PreviousSessionRunning() override;

@@ -39,49 +39,26 @@ void QueueBuffer(WAVEHDR& header) {
 
 // A filled buffer came back: it goes to the file, placed by when it came
 // back; while recording it is queued again.
-void OnBufferDone(WAVEHDR* header, bool requeue, SoundOutput& output) {
+void OnBufferDone(WAVEHDR* header, bool requeue, SoundOutput& output, size_t source) {
   --buffersQueued;
-  output.Add(timeGetTime(), reinterpret_cast<const int16_t*>(header->lpData),
+  output.Add(source, timeGetTime(), reinterpret_cast<const int16_t*>(header->lpData),
              PcmFrames(header->dwBytesRecorded));
   waveInUnprepareHeader(g_recorder.waveIn, header, kWaveHeaderBytes);
   if (requeue) QueueBuffer(*header);
-}
-
-// Stops the device and takes back every buffer it held, with what each
-// recorded so far, in the order they were queued; then closes it. Wine
-// never hands back buffers still queued at close, so the reset comes first.
-void ResetAndDrain(SoundOutput& output) {
-  if (!g_recorder.waveIn) return;
-  waveInReset(g_recorder.waveIn);
-  const DWORD start = GetTickCount();
-  while (buffersQueued > 0 && GetTickCount() - start < kResetDrainMs) {
-    MSG message;
-    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      Sleep(1);
-      continue;
-    }
-    if (message.message == MM_WIM_DATA) {
-      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), false, output);
-    }
-  }
-  waveInClose(g_recorder.waveIn);
-  g_recorder.waveIn = nullptr;
 }
 
 unsigned __stdcall AudioThread(void*) {
   // The queue must exist before the device posts its first buffer.
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-  SoundOutput output;
+  SoundOutput output(1);
   // audioDone is checked on every pass, not only when a buffer returns, so
   // a Stop takes effect within one poll and no recorded sound is lost.
   while (g_recorder.audioDone.load() != 0) {
-    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) && message.message == MM_WIM_DATA) {
-      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), true, output);
-    }
+    TakeMicrophoneBuffers(output, SoundOutput::kOnlySource);
     Sleep(kAudioPollMs);
   }
-  ResetAndDrain(output);
+  StopMicrophone(output, SoundOutput::kOnlySource);
   output.Finish();
   return 0;
 }
@@ -100,7 +77,40 @@ WAVEFORMATEX PcmFormat() {
 
 }  // namespace
 
+void TakeMicrophoneBuffers(SoundOutput& output, size_t source) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == MM_WIM_DATA) {
+      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), true, output, source);
+    }
+  }
+}
+
+// Wine never hands back buffers still queued at close, so the reset comes
+// first; they come back in the order they were queued.
+void StopMicrophone(SoundOutput& output, size_t source) {
+  if (!g_recorder.waveIn) return;
+  waveInReset(g_recorder.waveIn);
+  const DWORD start = GetTickCount();
+  while (buffersQueued > 0 && GetTickCount() - start < kResetDrainMs) {
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      Sleep(1);
+      continue;
+    }
+    if (message.message == MM_WIM_DATA) {
+      OnBufferDone(reinterpret_cast<WAVEHDR*>(message.lParam), false, output, source);
+    }
+  }
+  waveInClose(g_recorder.waveIn);
+  g_recorder.waveIn = nullptr;
+}
+
 AudioStart StartAudioCapture() {
+  return StartMicrophone(AudioThread);
+}
+
+AudioStart StartMicrophone(ThreadProc soundThread) {
   if (waveInGetNumDevs() < 1) {
     // The process ends after the message: the icon goes first.
     RemoveTrayIconBeforeExit();
@@ -110,7 +120,7 @@ AudioStart StartAudioCapture() {
   g_recorder.waveFormat = PcmFormat();
   buffersQueued = 0;
   g_recorder.waveIn = nullptr;
-  const unsigned threadId = BeginSoundThread(AudioThread);
+  const unsigned threadId = BeginSoundThread(soundThread);
   if (threadId == 0) return AudioStart::kNoSound;
   if (waveInOpen(&g_recorder.waveIn, WAVE_MAPPER, &g_recorder.waveFormat, threadId, 0,
                  CALLBACK_THREAD) != MMSYSERR_NOERROR) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <optional>
 
+#include "audio/device_retry.h"
 #include "audio/loopback_blocks.h"
 #include "audio/mix_format.h"
 #include "audio/win32/mp3_stream.h"
@@ -37,20 +38,6 @@ enum : uint8_t { kOpenPending, kOpened, kOpenFailed };
 std::atomic<uint8_t> openOutcome{kOpenPending};
 ScopedHandle openDecided;  // set once openOutcome is known
 
-// COM for the calling thread, in the multithreaded apartment.
-class ComApartment {
- public:
-  ComApartment() : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment() {
-    if (entered_) CoUninitialize();
-  }
-
- private:
-  bool entered_;
-};
-
 // The performance counter in 100-ns units, the unit packets are stamped in.
 uint64_t CounterNow() {
   // The counter's frequency is fixed at boot.
@@ -72,6 +59,13 @@ struct CoTaskMemTraits {
   void Release(Handle h) { CoTaskMemFree(h); }
 };
 
+ComPtr<IMMDeviceEnumerator> DeviceEnumerator() {
+  ComPtr<IMMDeviceEnumerator> devices;
+  CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                   reinterpret_cast<void**>(devices.Receive()));
+  return devices;
+}
+
 // A loopback stream on the default output device, initialised, not started.
 struct LoopbackStream {
   ComPtr<IAudioClient> client;
@@ -81,15 +75,10 @@ struct LoopbackStream {
   uint32_t latencyMs = 0;  // how much later than it is taken the sound is heard
 };
 
-LoopbackSupport OpenLoopback(LoopbackStream& stream) {
-  ComPtr<IMMDeviceEnumerator> devices;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                              __uuidof(IMMDeviceEnumerator),
-                              reinterpret_cast<void**>(devices.Receive())))) {
-    return LoopbackSupport::kUnsupported;
-  }
+LoopbackSupport OpenLoopback(IMMDeviceEnumerator* devices, LoopbackStream& stream) {
+  if (!devices) return LoopbackSupport::kUnsupported;
   ComPtr<IMMDevice> device;
-  if (FAILED(devices.Get()->GetDefaultAudioEndpoint(eRender, eConsole, device.Receive())) ||
+  if (FAILED(devices->GetDefaultAudioEndpoint(eRender, eConsole, device.Receive())) ||
       FAILED(device.Get()->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                     reinterpret_cast<void**>(stream.client.Receive())))) {
     return LoopbackSupport::kNoOutputDevice;
@@ -119,8 +108,14 @@ LoopbackSupport OpenLoopback(LoopbackStream& stream) {
   return LoopbackSupport::kAvailable;
 }
 
-// Every packet waiting, into `blocks`; false when the device has gone.
-bool TakePackets(IAudioCaptureClient* packets, LoopbackBlocks& blocks) {
+// Every packet waiting, into `blocks`; false when the device has gone
+// (unplugged, disabled, its format changed: AUDCLNT_E_DEVICE_INVALIDATED).
+bool TakePackets(const LoopbackStream& stream, LoopbackBlocks& blocks) {
+  // Asked on every poll, since a stream whose device has gone may go on
+  // saying that no packet waits (Wine's does, until a packet is asked for).
+  UINT32 waiting = 0;
+  if (FAILED(stream.client.Get()->GetCurrentPadding(&waiting))) return false;
+  IAudioCaptureClient* packets = stream.packets.Get();
   for (;;) {
     UINT32 next = 0;
     if (FAILED(packets->GetNextPacketSize(&next))) return false;
@@ -138,28 +133,60 @@ bool TakePackets(IAudioCaptureClient* packets, LoopbackBlocks& blocks) {
   }
 }
 
-// Until Stop: packets into one-second blocks, each placed by when its end
-// was taken (the counter mapped to the picture's millisecond clock), and
-// silence by the clock while nothing comes or once the device has gone.
-void Capture(LoopbackStream& stream, SoundOutput& output) {
-  ClockMap clock;
-  clock.AddPair(CounterNow(), timeGetTime());
-  LoopbackBlocks blocks(stream.format, CounterNow(), stream.bufferFrames,
-                        [&](const int16_t* pcm, uint32_t frames, uint64_t endCounter) {
-                          output.Add(clock.MsAt(endCounter), pcm, frames);
-                        });
-  bool flowing = true;
-  while (g_recorder.audioDone.load() != 0) {
-    clock.AddPair(CounterNow(), timeGetTime());
-    if (flowing && !TakePackets(stream.packets.Get(), blocks)) {
-      flowing = false;
-      DebugLine("parvelo computer sound: the output device has gone, silence from here");
-    }
-    blocks.AddSilenceUntil(CounterNow());
-    Sleep(kLoopbackPollMs);
+void ReportFormat(const LoopbackStream& stream) {
+  DebugLine(
+      "parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s, heard %lu ms "
+      "after it is taken",
+      static_cast<unsigned long>(stream.format.samplesPerSecond), stream.format.channels,
+      static_cast<unsigned long>(stream.format.channelMask),
+      stream.format.blockAlign * kBitsPerByte / stream.format.channels,
+      stream.format.type == SampleType::kFloat32 ? "float" : "integer",
+      static_cast<unsigned long>(stream.latencyMs));
+}
+
+// Hears the system say that the default output device is another one. Its
+// calls come on a thread of the system's: they only raise a flag, which
+// the sound thread takes at its next poll.
+class DeviceWatch final : public IMMNotificationClient {
+ public:
+  bool TakeChange() { return changed_.exchange(false); }
+
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
   }
-  if (flowing) TakePackets(stream.packets.Get(), blocks);
-  blocks.Flush();
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    if (id != __uuidof(IUnknown) && id != __uuidof(IMMNotificationClient)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IMMNotificationClient*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+    if (flow == eRender && role == eConsole) changed_.store(true);
+    return S_OK;
+  }
+  // A device that goes away, or whose format changes, fails the stream
+  // itself (AUDCLNT_E_DEVICE_INVALIDATED): nothing more to hear here.
+  HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+    return S_OK;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+  std::atomic<bool> changed_{false};
+};
+
+void DecideOpen(uint8_t outcome) {
+  openOutcome.store(outcome);
+  SetEvent(openDecided.Get());
 }
 
 // Processor time the calling thread has used, kernel and user, in ms.
@@ -172,33 +199,22 @@ uint32_t ThreadProcessorMs() {
   return static_cast<uint32_t>((units(kernel) + units(user)) / k100nsPerMs);
 }
 
-void DecideOpen(uint8_t outcome) {
-  openOutcome.store(outcome);
-  SetEvent(openDecided.Get());
-}
-
 unsigned __stdcall LoopbackThread(void*) {
   ComApartment com;
-  LoopbackStream stream;
-  if (OpenLoopback(stream) != LoopbackSupport::kAvailable || FAILED(stream.client.Get()->Start())) {
-    DecideOpen(kOpenFailed);
+  LoopbackInput loopback;
+  if (!loopback.Open()) {
     FinishMp3Encoder();
     ReleaseMp3StreamAndSignal();
     return 0;
   }
-  DebugLine(
-      "parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s, heard %lu ms "
-      "after it is taken",
-      static_cast<unsigned long>(stream.format.samplesPerSecond), stream.format.channels,
-      static_cast<unsigned long>(stream.format.channelMask),
-      stream.format.blockAlign * kBitsPerByte / stream.format.channels,
-      stream.format.type == SampleType::kFloat32 ? "float" : "integer",
-      static_cast<unsigned long>(stream.latencyMs));
-  DecideOpen(kOpened);
   const DWORD startMs = timeGetTime();
-  SoundOutput output(stream.latencyMs);
-  Capture(stream, output);
-  stream.client.Get()->Stop();
+  SoundOutput output(1);
+  loopback.Start(output, SoundOutput::kOnlySource);
+  while (g_recorder.audioDone.load() != 0) {
+    loopback.Poll();
+    Sleep(kLoopbackPollMs);
+  }
+  loopback.Finish();
   output.Finish();
   // For the benchmarks: what taking, converting and encoding cost.
   DebugLine("parvelo computer sound: %lu ms of processor time in %lu ms",
@@ -209,12 +225,124 @@ unsigned __stdcall LoopbackThread(void*) {
 
 }  // namespace
 
+struct LoopbackInput::State {
+  ComPtr<IMMDeviceEnumerator> devices = DeviceEnumerator();
+  ComPtr<DeviceWatch> watch{new DeviceWatch};
+  bool watching = false;
+  LoopbackStream stream;
+  bool flowing = false;  // the stream runs and hands packets over
+  uint32_t laterMs = 0;  // the last stream's latency, silence's too
+  DeviceRetry retry;
+  ClockMap clock;
+  std::optional<LoopbackBlocks> blocks;
+
+  // The stream's packets stop: the device has gone, or another one is the
+  // default now.
+  void Lose(const char* why) {
+    DebugLine("parvelo computer sound: at %lu ms %s, silence until it can be recorded again",
+              static_cast<unsigned long>(timeGetTime()), why);
+    if (stream.client) stream.client.Get()->Stop();
+    stream = LoopbackStream();
+    flowing = false;
+  }
+  void Reopen() {
+    if (OpenLoopback(devices.Get(), stream) != LoopbackSupport::kAvailable ||
+        FAILED(stream.client.Get()->Start())) {
+      // In use in exclusive mode (AUDCLNT_E_DEVICE_IN_USE), or no device.
+      stream = LoopbackStream();
+      retry.Failed(timeGetTime());
+      return;
+    }
+    ReportFormat(stream);
+    laterMs = stream.latencyMs;
+    blocks->Restart(stream.format, stream.bufferFrames);
+    retry.Opened();
+    flowing = true;
+  }
+};
+
+LoopbackInput::LoopbackInput() : state_(std::make_unique<State>()) {
+  if (state_->devices) {
+    state_->watching =
+        SUCCEEDED(state_->devices.Get()->RegisterEndpointNotificationCallback(state_->watch.Get()));
+  }
+}
+
+LoopbackInput::~LoopbackInput() {
+  if (state_->watching) {
+    state_->devices.Get()->UnregisterEndpointNotificationCallback(state_->watch.Get());
+  }
+}
+
+bool LoopbackInput::Open() {
+  const bool opened =
+      OpenLoopback(state_->devices.Get(), state_->stream) == LoopbackSupport::kAvailable &&
+      SUCCEEDED(state_->stream.client.Get()->Start());
+  DecideOpen(opened ? kOpened : kOpenFailed);
+  if (opened) ReportFormat(state_->stream);
+  state_->flowing = opened;
+  state_->laterMs = state_->stream.latencyMs;
+  return opened;
+}
+
+// Each block is placed by when its end was heard: the counter mapped to
+// the picture's millisecond clock, and the device's own latency after it.
+void LoopbackInput::Start(SoundOutput& output, size_t source) {
+  State& s = *state_;
+  s.clock.AddPair(CounterNow(), timeGetTime());
+  s.blocks.emplace(s.stream.format, CounterNow(), s.stream.bufferFrames,
+                   [&s, &output, source](const int16_t* pcm, uint32_t frames, uint64_t endCounter) {
+                     output.Add(source, s.clock.MsAt(endCounter) + s.laterMs, pcm, frames);
+                   });
+}
+
+void LoopbackInput::Poll() {
+  State& s = *state_;
+  s.clock.AddPair(CounterNow(), timeGetTime());
+  if (s.watch.Get()->TakeChange()) {
+    if (s.flowing) s.Lose("another output device is the default");
+    s.retry.Announced(timeGetTime());
+  }
+  if (s.flowing && !TakePackets(s.stream, *s.blocks)) {
+    s.Lose("the output device has gone");
+    s.retry.Failed(timeGetTime());
+  }
+  if (!s.flowing && s.retry.Due(timeGetTime())) s.Reopen();
+  s.blocks->AddSilenceUntil(CounterNow());
+}
+
+void LoopbackInput::Finish() {
+  State& s = *state_;
+  if (s.flowing) {
+    TakePackets(s.stream, *s.blocks);
+    s.stream.client.Get()->Stop();
+  }
+  s.blocks->Flush();
+}
+
+ComApartment::ComApartment() : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+
+ComApartment::~ComApartment() {
+  if (entered_) CoUninitialize();
+}
+
+void ExpectLoopbackOpen() {
+  if (!openDecided) openDecided.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  ResetEvent(openDecided.Get());
+  openOutcome.store(kOpenPending);
+}
+
+bool AwaitLoopbackOpen() {
+  WaitForSingleObject(openDecided.Get(), kOpenWaitMs);
+  return openOutcome.load() != kOpenFailed;
+}
+
 unsigned __stdcall LoopbackProbeThread(void*) {
   LoopbackSupport support;
   {
     ComApartment com;
     LoopbackStream stream;
-    support = OpenLoopback(stream);
+    support = OpenLoopback(DeviceEnumerator().Get(), stream);
   }
   DebugLine("parvelo computer sound: %s", support == LoopbackSupport::kAvailable ? "can be recorded"
                                           : support == LoopbackSupport::kNoOutputDevice
@@ -225,12 +353,9 @@ unsigned __stdcall LoopbackProbeThread(void*) {
 }
 
 AudioStart StartLoopbackCapture() {
-  if (!openDecided) openDecided.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  ResetEvent(openDecided.Get());
-  openOutcome.store(kOpenPending);
+  ExpectLoopbackOpen();
   if (BeginSoundThread(LoopbackThread) == 0) return AudioStart::kNoSound;
-  WaitForSingleObject(openDecided.Get(), kOpenWaitMs);
-  if (openOutcome.load() == kOpenFailed) {
+  if (!AwaitLoopbackOpen()) {
     PostRecordingNotice(RecordingNotice::kNoComputerSound);
     return AudioStart::kNoSound;
   }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "audio/mp3_format.h"
 #include "audio/win32/mp3_stream.h"
 #include "avi/avi_writer.h"
@@ -17,7 +19,6 @@ ScopedHandle soundThread;
 // device that stopped handing buffers back must not hold the file open.
 constexpr DWORD kAudioDonePollMs = 100;
 constexpr DWORD kAudioDoneWaitMs = 3000;
-constexpr uint32_t kMsPerSecond = 1000;
 
 void EncodePcm(const int16_t* pcm, uint32_t frames) {
   EncodeAudioBuffer(reinterpret_cast<const uint8_t*>(pcm), frames * kPcmBlockAlign);
@@ -57,34 +58,37 @@ void FinishAudioCapture() {
   AbandonMp3Stream();
 }
 
-SoundOutput::SoundOutput(uint32_t laterMs)
-    : aligner_(SoundLeadFrames(Mp3DecodedDelayFrames(), g_recorder.framesPerSecond) -
-               static_cast<int32_t>(laterMs * kPcmSamplesPerSecond / kMsPerSecond)) {
+SoundOutput::SoundOutput(size_t sources)
+    : sound_(std::vector<int32_t>(
+                 sources, SoundLeadFrames(Mp3DecodedDelayFrames(), g_recorder.framesPerSecond)),
+             EncodePcm),
+      mixed_(sources > 1) {
   CreateAudioStream();
 }
 
 // Placed on the picture's time line (left out before the first frame, cut
 // where the recording was paused, cut, padded or stretched when the sound
-// has left the picture), encoded and written.
-void SoundOutput::Add(uint32_t endMs, const int16_t* pcm, uint32_t frames) {
-  const BufferPlan plan = aligner_.Place(endMs, frames, CurrentVideoClock());
-  if (plan.keep && !firstKeptReported_) {
-    firstKeptReported_ = true;
-    DebugLine("parvelo sound: first kept buffer at %lu ms, %u frames of silence before it, %u cut",
-              static_cast<unsigned long>(endMs), plan.silenceFrames, plan.skipFrames);
+// has left the picture), mixed with the other source, encoded and written.
+void SoundOutput::Add(size_t source, uint32_t endMs, const int16_t* pcm, uint32_t frames) {
+  const BufferPlan& plan = sound_.Add(source, endMs, pcm, frames, CurrentVideoClock());
+  // Whose lines they are, when there are two.
+  const char* whose = !mixed_ ? "" : source == kMicrophone ? " (microphone)" : " (computer)";
+  if (plan.keep && !firstKeptReported_[source]) {
+    firstKeptReported_[source] = true;
+    DebugLine(
+        "parvelo sound: first kept buffer at %lu ms, %u frames of silence before it, %u cut%s",
+        static_cast<unsigned long>(endMs), plan.silenceFrames, plan.skipFrames, whose);
   } else if (plan.keep) {
     // The recorder's own share of any offset, for the benchmarks.
-    DebugLine("parvelo sound: buffer at %lu ms, %+.1f ms off its target",
-              static_cast<unsigned long>(endMs), aligner_.LastOffsetMs());
+    DebugLine("parvelo sound: buffer at %lu ms, %+.1f ms off its target%s",
+              static_cast<unsigned long>(endMs), sound_.LastOffsetMs(source), whose);
   }
-  writer_.Write(plan, pcm, frames, EncodePcm);
   // The file publishes only inside a write, and none comes while paused.
   if (plan.lastBeforePause) AviFilePublish(g_recorder.aviFile);
 }
 
 void SoundOutput::Finish() {
-  writer_.Write(aligner_.Finish(g_recorder.videoEndMs.load(), CurrentVideoClock()), nullptr, 0,
-                EncodePcm);
+  sound_.Finish(g_recorder.videoEndMs.load(), CurrentVideoClock());
   FinishMp3Encoder();
   ReleaseMp3StreamAndSignal();
 }

@@ -4,9 +4,10 @@
 // into the session's file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "audio/audio_alignment.h"
+#include "audio/session_sound.h"
 #include "framework/win32/thread.h"
 
 enum class AudioStart {
@@ -27,23 +28,26 @@ unsigned BeginSoundThread(ThreadProc proc);
 // a late thread then no longer touches the file, its stream or audioDone.
 void FinishAudioCapture();
 
-// The sound thread's placing, encoding and writing, from its first buffer
-// to the end of the stream.
+// The sound thread's placing, mixing, encoding and writing, from its
+// first buffer to the end of the stream.
 class SoundOutput {
  public:
-  // `laterMs`: how much later than its moments the source's sound was
-  // heard (0 for the microphone).
-  explicit SoundOutput(uint32_t laterMs = 0);
+  // A session's sources: one alone, or the two mixed, in this order.
+  enum Source : size_t { kOnlySource = 0, kMicrophone = 0, kComputerSound = 1 };
+  static constexpr size_t kSourcesMixed = 2;
 
-  // A buffer of `frames` stereo frames whose end was taken (or came back)
-  // at `endMs` on the millisecond clock.
-  void Add(uint32_t endMs, const int16_t* pcm, uint32_t frames);
-  // After the last buffer: the sound runs to where the picture ended, the
+  // `sources`: 1 (encoded as it is placed) or kSourcesMixed.
+  explicit SoundOutput(size_t sources);
+
+  // A buffer of `frames` stereo frames of `source` whose end was heard at
+  // `endMs` on the millisecond clock.
+  void Add(size_t source, uint32_t endMs, const int16_t* pcm, uint32_t frames);
+  // After the last buffers: the sound runs to where the picture ended, the
   // encoder is flushed and the stream released (audioDone raised).
   void Finish();
 
  private:
-  SoundAligner aligner_;
-  PlannedPcmWriter writer_;
-  bool firstKeptReported_ = false;
+  SessionSound sound_;
+  bool mixed_;
+  bool firstKeptReported_[kSourcesMixed] = {};
 };

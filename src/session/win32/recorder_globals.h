@@ -97,6 +97,7 @@ enum class RecordingNotice : WPARAM {
   kNoCodec,           // the session records without video
   kAudioBusy,         // the last session's audio has not ended: no sound this time
   kNoComputerSound,   // the output device cannot be recorded now: no sound this time
+  kMicrophoneOnly,    // with both sounds ticked, the output device cannot be recorded now
   kEndingProcess,     // sent, not posted: the process is about to end, the icon goes now
 };
 constexpr UINT WM_RECORDING_NOTICE = WM_APP + 1;

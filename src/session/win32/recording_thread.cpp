@@ -4,6 +4,7 @@
 
 #include "audio/win32/audio_capture.h"
 #include "audio/win32/loopback_capture.h"
+#include "audio/win32/mixed_capture.h"
 #include "framework/win32/app.h"
 #include "framework/win32/debug_line.h"
 #include "framework/win32/message_box.h"
@@ -92,10 +93,12 @@ unsigned __stdcall RecordingThread(void*) {
   }
   steps.Mark("file");
 
-  // The dialog lets only one of the two sounds be ticked.
-  const AudioStart audio = g_recorder.recordComputerSound != 0 ? StartLoopbackCapture()
-                           : g_recorder.recordSound != 0       ? StartAudioCapture()
-                                                               : AudioStart::kNoSound;
+  const bool microphone = g_recorder.recordSound != 0;
+  const bool computerSound = g_recorder.recordComputerSound != 0;
+  const AudioStart audio = microphone && computerSound ? StartMixedCapture()
+                           : computerSound             ? StartLoopbackCapture()
+                           : microphone                ? StartAudioCapture()
+                                                       : AudioStart::kNoSound;
   if (audio == AudioStart::kFatal) {
     CloseSessionFile();
     EndProcess(kExitNoSoundDevice);

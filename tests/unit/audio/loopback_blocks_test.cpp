@@ -84,4 +84,57 @@ TEST(LoopbackBlocks, OneSecondBlocksStayOnTheCounterThroughSilence) {
   }
 }
 
+// 1.5 s at 48 kHz in float, then the device opened again 30 ms later at
+// 44.1 kHz in 16 bits: the blocks go on at their second marks, the gap is
+// silence, and the tone goes on at its level.
+TEST(LoopbackBlocks, ANewFormatMidStreamFollowsOnInTime) {
+  constexpr uint32_t kSecondRate = 44100;
+  constexpr double kSwitchMs = 1500, kReopenedMs = 1530, kEndMs = 4100;
+  std::vector<Block> blocks;
+  LoopbackBlocks stream({kRate, 2, 8, 0x3, SampleType::kFloat32}, kStart, kPacketFrames,
+                        [&](const int16_t* pcm, uint32_t frames, uint64_t endCounter) {
+                          blocks.push_back({{pcm, pcm + frames * 2}, endCounter});
+                        });
+  std::vector<float> floats(kPacketFrames * 2);
+  for (uint32_t first = 0; first < kRate * kSwitchMs / 1000; first += kPacketFrames) {
+    for (uint32_t i = 0; i < kPacketFrames; ++i) {
+      floats[2 * i] = floats[2 * i + 1] =
+          static_cast<float>(kToneLevel * std::sin(2 * M_PI * kToneHz * (first + i) / kRate));
+    }
+    stream.AddPacket(reinterpret_cast<const uint8_t*>(floats.data()), kPacketFrames,
+                     kStart + first * 1000 * kUnitsPerMs / kRate, false);
+  }
+  constexpr uint32_t kSecondPacketFrames = 441;
+  stream.Restart({kSecondRate, 2, 4, 0x3, SampleType::kInt16}, kSecondPacketFrames);
+  std::vector<int16_t> ints(kSecondPacketFrames * 2);
+  const double fromMs = kReopenedMs, toMs = kEndMs;
+  for (uint32_t first = 0; first < kSecondRate * (toMs - fromMs) / 1000;
+       first += kSecondPacketFrames) {
+    for (uint32_t i = 0; i < kSecondPacketFrames; ++i) {
+      ints[2 * i] = ints[2 * i + 1] = static_cast<int16_t>(
+          kToneLevel * 32767 * std::sin(2 * M_PI * kToneHz * (first + i) / kSecondRate));
+    }
+    const auto counter = kStart + static_cast<uint64_t>(fromMs * kUnitsPerMs) +
+                         uint64_t{first} * 1000 * kUnitsPerMs / kSecondRate;
+    stream.AddPacket(reinterpret_cast<const uint8_t*>(ints.data()), kSecondPacketFrames, counter,
+                     false);
+  }
+  stream.Flush();
+
+  ASSERT_EQ(blocks.size(), 5u);
+  for (size_t k = 0; k < 4; ++k) {
+    // The old stream's resampler held back under a ms of it.
+    EXPECT_NEAR(static_cast<double>(blocks[k].endCounter - kStart) / kUnitsPerMs, 1000.0 * (k + 1),
+                1.0)
+        << "block " << k;
+  }
+  const auto frameAt = [](double ms) { return static_cast<uint32_t>((ms - 1000) * 44.1); };
+  constexpr uint32_t kEdgeFrames = 100;
+  EXPECT_EQ(PeakOf(blocks[1], frameAt(kSwitchMs) + kEdgeFrames, frameAt(kReopenedMs) - kEdgeFrames),
+            0);
+  const int fullTone = static_cast<int>(kToneLevel * 32767);
+  EXPECT_NEAR(PeakOf(blocks[1], 0, frameAt(kSwitchMs) - kEdgeFrames), fullTone, fullTone / 50);
+  EXPECT_NEAR(PeakOf(blocks[2], kEdgeFrames, kBlockFrames), fullTone, fullTone / 50);
+}
+
 }  // namespace

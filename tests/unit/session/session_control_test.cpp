@@ -32,7 +32,6 @@ class FakeHost : public SessionHost {
   }
   void KillDialogTimer(unsigned id) override { timers.erase(id); }
   int CheckBoxState(int id) override { return checks[id]; }
-  void SetCheckBox(int id, bool checked) override { checks[id] = checked ? 1 : 0; }
   int FrameRateSelection() override { return frameRateSelection; }
   unsigned WaveInDeviceCount() override { return waveInDevices; }
   bool PreviousSessionRunning() override { return previousRunning; }
@@ -100,27 +99,20 @@ TEST_F(SessionControlTest, StartTakesTheSettingsAndLaunchesOneSession) {
   EXPECT_EQ(host.trayIcons.size(), 1u);
 }
 
-// The boxes as the user left them after a click, the one clicked first.
-TEST_F(SessionControlTest, OneSoundBoxTickedClearsTheOther) {
+// Each sound box is taken as it stands: both ticked, both are recorded.
+TEST_F(SessionControlTest, TheSoundBoxesAreTakenAsTheyStand) {
   struct Case {
-    int clicked, microphone, computer;  // the boxes' states after the click
-    int microphoneAfter, computerAfter;
-  } cases[] = {
-      {kComputerSoundBoxId, 1, 1, 0, 1},  // the computer's sound ticked
-      {kSoundBoxId, 1, 1, 1, 0},          // the microphone ticked
-      {kComputerSoundBoxId, 1, 0, 1, 0},  // the computer's sound cleared
-      {kSoundBoxId, 0, 1, 0, 1},          // the microphone cleared
-  };
+    int microphone, computer;
+  } cases[] = {{1, 1}, {1, 0}, {0, 1}, {0, 0}};
   for (const Case& c : cases) {
     host.checks[kSoundBoxId] = c.microphone;
     host.checks[kComputerSoundBoxId] = c.computer;
-    SoundBoxClicked(host, c.clicked);
-    EXPECT_EQ(host.checks[kSoundBoxId], c.microphoneAfter) << c.clicked;
-    EXPECT_EQ(host.checks[kComputerSoundBoxId], c.computerAfter) << c.clicked;
+    StartRecording(fields, host);
+    EXPECT_EQ(fields.recordSound, c.microphone) << c.microphone << c.computer;
+    EXPECT_EQ(fields.recordComputerSound, c.computer) << c.microphone << c.computer;
+    StopRecording(fields, host);
+    host.previousRunning = false;  // its thread has ended
   }
-  StartRecording(fields, host);
-  EXPECT_EQ(fields.recordSound, 0);
-  EXPECT_EQ(fields.recordComputerSound, 1);
 }
 
 TEST_F(SessionControlTest, SoundNeedsAWaveInDeviceAndNoSelectionKeepsTheRate) {
