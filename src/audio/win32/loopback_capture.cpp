@@ -72,7 +72,6 @@ struct LoopbackStream {
   ComPtr<IAudioCaptureClient> packets;
   MixFormat format;
   uint32_t bufferFrames = 0;
-  uint32_t latencyMs = 0;  // how much later than it is taken the sound is heard
 };
 
 LoopbackSupport OpenLoopback(IMMDeviceEnumerator* devices, LoopbackStream& stream) {
@@ -89,7 +88,6 @@ LoopbackSupport OpenLoopback(IMMDeviceEnumerator* devices, LoopbackStream& strea
   }
   const std::optional<MixFormat> format = ParseMixFormat(
       reinterpret_cast<const uint8_t*>(mix.Get()), sizeof(WAVEFORMATEX) + mix.Get()->cbSize);
-  REFERENCE_TIME latency = 0;
   UINT32 bufferFrames = 0;
   // Where loopback is missing (Wine before 9.12) the flag is taken and
   // ignored, and only the capture service is refused.
@@ -101,10 +99,8 @@ LoopbackSupport OpenLoopback(IMMDeviceEnumerator* devices, LoopbackStream& strea
                                              reinterpret_cast<void**>(stream.packets.Receive())))) {
     return LoopbackSupport::kUnsupported;
   }
-  stream.client.Get()->GetStreamLatency(&latency);
   stream.format = *format;
   stream.bufferFrames = bufferFrames;
-  stream.latencyMs = static_cast<uint32_t>(latency / k100nsPerMs);
   return LoopbackSupport::kAvailable;
 }
 
@@ -135,13 +131,11 @@ bool TakePackets(const LoopbackStream& stream, LoopbackBlocks& blocks) {
 
 void ReportFormat(const LoopbackStream& stream) {
   DebugLine(
-      "parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s, heard %lu ms "
-      "after it is taken",
+      "parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s",
       static_cast<unsigned long>(stream.format.samplesPerSecond), stream.format.channels,
       static_cast<unsigned long>(stream.format.channelMask),
       stream.format.blockAlign * kBitsPerByte / stream.format.channels,
-      stream.format.type == SampleType::kFloat32 ? "float" : "integer",
-      static_cast<unsigned long>(stream.latencyMs));
+      stream.format.type == SampleType::kFloat32 ? "float" : "integer");
 }
 
 // Hears the system say that the default output device is another one. Its
@@ -231,7 +225,6 @@ struct LoopbackInput::State {
   bool watching = false;
   LoopbackStream stream;
   bool flowing = false;  // the stream runs and hands packets over
-  uint32_t laterMs = 0;  // the last stream's latency, silence's too
   DeviceRetry retry;
   ClockMap clock;
   std::optional<LoopbackBlocks> blocks;
@@ -254,7 +247,6 @@ struct LoopbackInput::State {
       return;
     }
     ReportFormat(stream);
-    laterMs = stream.latencyMs;
     blocks->Restart(stream.format, stream.bufferFrames);
     retry.Opened();
     flowing = true;
@@ -281,18 +273,18 @@ bool LoopbackInput::Open() {
   DecideOpen(opened ? kOpened : kOpenFailed);
   if (opened) ReportFormat(state_->stream);
   state_->flowing = opened;
-  state_->laterMs = state_->stream.latencyMs;
   return opened;
 }
 
-// Each block is placed by when its end was heard: the counter mapped to
-// the picture's millisecond clock, and the device's own latency after it.
+// Each block is placed by when its end was taken from the mix, as the
+// system stamps it: the counter mapped to the picture's millisecond clock.
+// What the speakers add after that is reported by no call.
 void LoopbackInput::Start(SoundOutput& output, size_t source) {
   State& s = *state_;
   s.clock.AddPair(CounterNow(), timeGetTime());
   s.blocks.emplace(s.stream.format, CounterNow(), s.stream.bufferFrames,
                    [&s, &output, source](const int16_t* pcm, uint32_t frames, uint64_t endCounter) {
-                     output.Add(source, s.clock.MsAt(endCounter) + s.laterMs, pcm, frames);
+                     output.Add(source, s.clock.MsAt(endCounter), pcm, frames);
                    });
 }
 

@@ -39,7 +39,7 @@ class SoundOutput {
   // `sources`: 1 (encoded as it is placed) or kSourcesMixed.
   explicit SoundOutput(size_t sources);
 
-  // A buffer of `frames` stereo frames of `source` whose end was heard at
+  // A buffer of `frames` stereo frames of `source` whose end was taken at
   // `endMs` on the millisecond clock.
   void Add(size_t source, uint32_t endMs, const int16_t* pcm, uint32_t frames);
   // After the last buffers: the sound runs to where the picture ended, the
