@@ -1,5 +1,9 @@
 #include "audio/mp3_format.h"
 
+#include <algorithm>
+
+#include "avi/riff_layout.h"
+
 namespace {
 
 constexpr uint16_t kWaveFormatMpegLayer3 = 0x0055;
@@ -14,36 +18,24 @@ constexpr uint16_t kMp3CodecDelay = 1393;
 constexpr uint32_t kDefaultQuality = 0xFFFFFFFF;
 constexpr uint32_t kMp3CapacitySlackBytes = 7200;
 
-class LittleEndianWriter {
- public:
-  explicit LittleEndianWriter(uint8_t* out) : out_(out) {}
-  void Put16(uint16_t v) { Put(v, 2); }
-  void Put32(uint32_t v) { Put(v, 4); }
-
- private:
-  void Put(uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) *out_++ = static_cast<uint8_t>(v >> (8 * i));
-  }
-  uint8_t* out_;
-};
-
 }  // namespace
 
 std::array<uint8_t, kMp3FormatBytes> MakeMp3FormatBlock() {
+  riff::Builder w;
+  w.U16(kWaveFormatMpegLayer3);
+  w.U16(kPcmChannels);
+  w.U32(kPcmSamplesPerSecond);
+  w.U32(kMp3BytesPerSecond);
+  w.U16(kMp3BlockAlign);
+  w.U16(kMp3BitsPerSample);
+  w.U16(kMpegLayer3ExtraBytes);
+  w.U16(kMpegLayer3IdMpeg);
+  w.U32(kMpegLayer3PaddingOff);
+  w.U16(kMp3BlockSize);
+  w.U16(kMp3FramesPerBlock);
+  w.U16(kMp3CodecDelay);
   std::array<uint8_t, kMp3FormatBytes> block{};
-  LittleEndianWriter w(block.data());
-  w.Put16(kWaveFormatMpegLayer3);
-  w.Put16(kPcmChannels);
-  w.Put32(kPcmSamplesPerSecond);
-  w.Put32(kMp3BytesPerSecond);
-  w.Put16(kMp3BlockAlign);
-  w.Put16(kMp3BitsPerSample);
-  w.Put16(kMpegLayer3ExtraBytes);
-  w.Put16(kMpegLayer3IdMpeg);
-  w.Put32(kMpegLayer3PaddingOff);
-  w.Put16(kMp3BlockSize);
-  w.Put16(kMp3FramesPerBlock);
-  w.Put16(kMp3CodecDelay);
+  std::copy_n(w.Data(), std::min(w.Size(), block.size()), block.begin());
   return block;
 }
 

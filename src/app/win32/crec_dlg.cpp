@@ -23,7 +23,6 @@ unsigned __stdcall StartupThread(void* param);
 namespace {
 
 constexpr char kTitleSuffix[] = "v2.0";
-constexpr int kTitleBufferChars = 100;
 constexpr int kExistenceMode = 0;
 constexpr int kExitAlreadyRunning = 1;
 constexpr int kExitCodecMissing = 1;
@@ -99,16 +98,13 @@ MessageTable CrecDlg::GetMessageTable() const {
 
 BOOL CrecDlg::OnInitDialog() {
   HWND dialog = Window();
-  char className[kTitleBufferChars] = {};
-  char title[kTitleBufferChars] = {};
-  GetClassNameA(dialog, className, kTitleBufferChars);
-  GetWindowTextA(dialog, title, kTitleBufferChars);
-  std::string fullTitle = std::string(title) + kTitleSuffix;
+  const std::string className = WindowClassName(dialog);
+  const std::string fullTitle = WindowTitle(dialog) + kTitleSuffix;
 
   // One instance: the running one, shown or hidden in the tray, comes to
   // the front instead. This dialog does not have the full title yet, so it
   // never finds itself.
-  if (HWND running = FindWindowA(className, fullTitle.c_str())) {
+  if (HWND running = FindWindowA(className.c_str(), fullTitle.c_str())) {
     ShowWindow(running, SW_RESTORE);
     ShowWindow(running, SW_SHOW);
     SetForegroundWindow(running);
@@ -248,15 +244,15 @@ MessageResult CrecDlg::OnPaint(WPARAM, LPARAM) {
     ScopedGdiObject picture(
         LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
     BITMAP size = {};
-    HDC source = picture ? CreateCompatibleDC(dc) : nullptr;
+    ScopedDc source(picture ? CreateCompatibleDC(dc) : nullptr);
     if (source && GetObjectW(picture.Get(), sizeof size, &size)) {
-      ScopedSelectObject select(source, picture.Get());
+      ScopedSelectObject select(source.Get(), picture.Get());
       SetStretchBltMode(dc, HALFTONE);
       SetBrushOrgEx(dc, 0, 0, nullptr);
       StretchBlt(dc, client.left, client.top, client.right - client.left,
-                 client.bottom - client.top, source, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+                 client.bottom - client.top, source.Get(), 0, 0, size.bmWidth, size.bmHeight,
+                 SRCCOPY);
     }
-    if (source) DeleteDC(source);
   }
   EndPaint(dialog, &paint);
   return 0;
@@ -338,9 +334,9 @@ void CrecDlg::ToggleFullScreen() {
 
 MessageResult CrecDlg::OnQueryEndSession(WPARAM, LPARAM) {
   // Logging off or shutting down asks every top-level window of the
-  // process, the hidden ones of the recording thread too, which handles no
-  // messages while it records: the recording is finished before the
-  // answer, and with the thread its windows go.
+  // process, the hidden ones of the recording thread too (it drains its
+  // messages on every pass of its capture loop): the recording is finished
+  // before the answer, and with the thread its windows go.
   FinishRecording();
   return TRUE;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "framework/win32/dialog.h"
+
 namespace {
 
 // The ANSI record with guidItem and without hBalloonIcon, the size every
@@ -12,7 +14,6 @@ namespace {
 constexpr DWORD kTrayRecordBytes = sizeof(void*) == 8 ? 520 : 504;
 static_assert(offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID) == kTrayRecordBytes,
               "tray record layout");
-constexpr int kTitleBufferChars = 100;
 
 NOTIFYICONDATAA trayRecord;
 bool trayIconAdded = false;
@@ -26,9 +27,7 @@ void UpdateTrayIcon(HWND dialog, int iconId, DWORD action) {
   trayRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   trayRecord.uCallbackMessage = WM_TRAYNOTIFY;
   trayRecord.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId));
-  char title[kTitleBufferChars] = {};
-  GetWindowTextA(dialog, title, kTitleBufferChars);
-  std::strncpy(trayRecord.szTip, title, sizeof trayRecord.szTip - 1);
+  std::strncpy(trayRecord.szTip, WindowTitle(dialog).c_str(), sizeof trayRecord.szTip - 1);
   Shell_NotifyIconA(action, &trayRecord);
   if (action == NIM_ADD) trayIconAdded = true;
 }

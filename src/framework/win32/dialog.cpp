@@ -112,3 +112,21 @@ INT_PTR CDialogBase::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   return FALSE;
 }
+
+namespace {
+
+constexpr int kTitleBufferChars = 100;
+
+}  // namespace
+
+std::string WindowTitle(HWND window) {
+  char title[kTitleBufferChars] = {};
+  GetWindowTextA(window, title, kTitleBufferChars);
+  return title;
+}
+
+std::string WindowClassName(HWND window) {
+  char name[kTitleBufferChars] = {};
+  GetClassNameA(window, name, kTitleBufferChars);
+  return name;
+}

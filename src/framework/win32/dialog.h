@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 class CDialogBase;
 
@@ -81,3 +82,7 @@ class CDialogBase {
   int templateId_;
   HWND window_ = nullptr;
 };
+
+// A window's title and its class's name, as far as the first 99 characters.
+std::string WindowTitle(HWND window);
+std::string WindowClassName(HWND window);

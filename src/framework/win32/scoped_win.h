@@ -14,14 +14,18 @@ struct KernelHandleTraits {
 };
 using ScopedHandle = UniqueResource<KernelHandleTraits>;
 
-// Bitmaps, brushes, regions: anything DeleteObject frees.
-struct GdiObjectTraits {
-  using Handle = HGDIOBJ;
+// GDI handles: null when empty, freed by one function.
+template <typename H, BOOL(WINAPI* Free)(H)>
+struct GdiTraits {
+  using Handle = H;
   static Handle Empty() { return nullptr; }
   static bool IsEmpty(Handle h) { return h == nullptr; }
-  void Release(Handle h) { DeleteObject(h); }
+  void Release(Handle h) { Free(h); }
 };
-using ScopedGdiObject = UniqueResource<GdiObjectTraits>;
+// Bitmaps, brushes, regions: anything DeleteObject frees.
+using ScopedGdiObject = UniqueResource<GdiTraits<HGDIOBJ, DeleteObject>>;
+// Memory device contexts (CreateCompatibleDC).
+using ScopedDc = UniqueResource<GdiTraits<HDC, DeleteDC>>;
 
 // A selection into a DC, undone on scope exit.
 class ScopedSelectObject {

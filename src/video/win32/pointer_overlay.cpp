@@ -31,8 +31,7 @@ std::optional<PointerToPaint> FindPointer(int originX, int originY) {
     hotSpot =
         PointerPoint{static_cast<int32_t>(icon.xHotspot), static_cast<int32_t>(icon.yHotspot)};
     // GetIconInfo hands the caller copies of both bitmaps.
-    if (icon.hbmMask) DeleteObject(icon.hbmMask);
-    if (icon.hbmColor) DeleteObject(icon.hbmColor);
+    ScopedGdiObject mask(icon.hbmMask), colour(icon.hbmColor);
   }
   return PointerToPaint{pointer, PointerDrawPosition({info.ptScreenPos.x, info.ptScreenPos.y},
                                                      hotSpot, {originX, originY})};
@@ -42,9 +41,10 @@ std::optional<PointerToPaint> FindPointer(int originX, int originY) {
 // icon size), made at the first frame and kept for the session, so no
 // frame allocates.
 struct PointerPatch {
+  // Declared in the order they are made: undone the other way round.
   ScopedGdiObject bitmap;
-  HDC dc = nullptr;
-  HGDIOBJ previous = nullptr;
+  ScopedDc dc;
+  std::optional<ScopedSelectObject> selected;
   uint8_t* bits = nullptr;
   int32_t width = 0, height = 0;
 
@@ -63,17 +63,14 @@ struct PointerPatch {
     bitmap.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
     if (!bitmap) return false;
     bits = static_cast<uint8_t*>(pixels);
-    dc = CreateCompatibleDC(nullptr);
-    previous = SelectObject(dc, bitmap.Get());
+    dc.Reset(CreateCompatibleDC(nullptr));
+    selected.emplace(dc.Get(), bitmap.Get());
     return true;
   }
 
   void Release() {
-    if (dc) {
-      SelectObject(dc, previous);
-      DeleteDC(dc);
-    }
-    dc = nullptr;
+    selected.reset();
+    dc.Reset();
     bitmap.Reset();
     bits = nullptr;
   }
@@ -100,7 +97,7 @@ void PaintPointerIntoFrame(uint8_t* frame, const FrameGeometry& geometry, int or
   const int32_t pitch = patch.width * kFrameBytesPerPixel;
   CopyFramePatch(frame, geometry, area, patch.bits, pitch, PatchCopy::kFrameToPatch);
   // DI_DEFAULTSIZE: the system's icon size, as DrawIcon on a surface paints.
-  DrawIconEx(patch.dc, at.x - area.left, at.y - area.top, pointer->handle, 0, 0, 0, nullptr,
+  DrawIconEx(patch.dc.Get(), at.x - area.left, at.y - area.top, pointer->handle, 0, 0, 0, nullptr,
              DI_NORMAL | DI_DEFAULTSIZE);
   GdiFlush();
   CopyFramePatch(frame, geometry, area, patch.bits, pitch, PatchCopy::kPatchToFrame);
