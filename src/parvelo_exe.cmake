@@ -14,7 +14,7 @@ add_executable(parvelo WIN32
   session/win32/recorder_globals.cpp
   session/win32/recording_thread.cpp
   video/win32/capture_video.cpp
-  video/win32/codec_stream.cpp
+  video/win32/codec_installation.cpp
   video/win32/compressed_stream.cpp
   video/win32/d3d_capture.cpp
   video/win32/ddraw_capture.cpp

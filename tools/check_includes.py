@@ -32,7 +32,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s+<([^>]+)>')
 CONDITION = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)')
 WINDOWS_HEADERS = {"windows.h", "mmsystem.h", "mmreg.h", "ddraw.h", "d3d9.h", "vfw.h", "shellapi.h",
-                   "commctrl.h", "objbase.h", "io.h", "process.h"}
+                   "commctrl.h", "objbase.h", "io.h", "process.h", "audioclient.h", "mmdeviceapi.h"}
 
 
 def unguarded_windows_headers(text):

@@ -12,7 +12,7 @@
 #include "text/scrambled_text.h"
 #include "video/win32/capture_backend.h"
 #include "video/slot_clock.h"
-#include "video/win32/codec_stream.h"
+#include "video/win32/codec_installation.h"
 #include "video/win32/compressed_stream.h"
 
 namespace {

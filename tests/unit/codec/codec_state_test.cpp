@@ -66,10 +66,10 @@ TEST(CodecState, EveryFieldRoundTrips) {
 }
 
 // The recorder treats the codec as an outside DLL and keeps its own copy
-// of the two bytes it sets (src/video/win32/codec_stream.cpp); read them
+// of the two bytes it sets (src/video/win32/codec_installation.cpp); read them
 // from there, as the recorder has them.
 size_t RecorderConstant(const std::string& name) {
-  std::ifstream source(PARVELO_SOURCE_DIR "/src/video/win32/codec_stream.cpp");
+  std::ifstream source(PARVELO_SOURCE_DIR "/src/video/win32/codec_installation.cpp");
   std::string text((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
   size_t at = text.find(" " + name + " = ");
   EXPECT_NE(at, std::string::npos) << name;

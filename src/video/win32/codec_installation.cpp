@@ -1,4 +1,4 @@
-#include "video/win32/codec_stream.h"
+#include "video/win32/codec_installation.h"
 
 #include <windows.h>
 #include <vfw.h>

@@ -1,5 +1,7 @@
 // The H.264 compressor from x264vfw.dll, installed for this process only for
-// the length of one session, and the session's compressed video stream.
+// the length of one session, with its state read and adjusted, and the
+// session's video streams set up through it (the stream that compresses
+// is compressed_stream's).
 #pragma once
 
 #include "video/frame_copy.h"
