@@ -299,4 +299,13 @@ Probe ProbeFile(const std::string& path) {
   return probe;
 }
 
+AviStream* NewStream(AviFile* file, bool video) {
+  const AviStreamInfo info = video ? VideoInfo(kVideoFps) : Mp3Info();
+  const Bytes& format = video ? kH264Format : kMp3Format;
+  AviStream* stream = nullptr;
+  EXPECT_EQ(AviFileCreateStream(file, &stream, &info), kAviOk);
+  EXPECT_EQ(AviStreamSetFormat(stream, 0, format.data(), int32_t(format.size())), kAviOk);
+  return stream;
+}
+
 }  // namespace avitest

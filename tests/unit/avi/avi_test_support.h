@@ -32,7 +32,11 @@ class MemoryIo : public AviFileIo {
   // The file after the first `bytes` bytes written: an append may stop
   // midway, a write over earlier bytes lands whole or not at all.
   Bytes Replay(uint64_t bytes) const;
-  uint64_t BytesWritten() const { return log_.size(); }
+  // Also while the writer's threads write.
+  uint64_t BytesWritten() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return log_.size();
+  }
   std::vector<uint64_t> WriteStarts(bool headersOnly) const;  // a refresh begins at byte 0
   std::vector<uint64_t> IndexWriteStarts() const;             // of ix## chunks
 
@@ -43,7 +47,7 @@ class MemoryIo : public AviFileIo {
   struct Event {
     uint64_t offset, bytes, logStart;
   };
-  std::mutex lock_;
+  mutable std::mutex lock_;
   std::vector<Event> events_;
   Bytes log_;
 };
@@ -76,6 +80,8 @@ AviStreamInfo Mp3Info();
 extern const Bytes kH264Format;  // BITMAPINFOHEADER, 320x240
 extern const Bytes kMp3Format;   // MPEGLAYER3WAVEFORMAT, 64 kbit/s mono
 constexpr int kVideoFps = 15;
+// A stream of the test clip's kind (H.264 video or MP3), created and given its format.
+AviStream* NewStream(AviFile* file, bool video);
 
 // Real H.264 frames at positions with a dropped frame every dropEvery, and
 // MP3 interleaved by time, to `path` or options.io; the clock is video time.

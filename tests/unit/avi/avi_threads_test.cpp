@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <iterator>
 #include <random>
 #include <thread>
@@ -170,86 +169,6 @@ TEST(AviThreads, ChunksFromTwoThreadsAreWhereTheIndexesSay) {
                          .data),
               video.size());
   }
-}
-
-// A disk whose syncs wait until the test lets them go.
-class HeldSyncIo : public MemoryIo {
- public:
-  bool Sync() override {
-    std::unique_lock<std::mutex> hold(lock_);
-    ++syncsBegun_;
-    changed_.notify_all();
-    changed_.wait(hold, [&] { return released_; });
-    return true;
-  }
-  void WaitForSync() {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return syncsBegun_ > 0; });
-  }
-  int SyncsBegun() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return syncsBegun_;
-  }
-  void LetSyncsGo() {
-    std::lock_guard<std::mutex> hold(lock_);
-    released_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  int syncsBegun_ = 0;
-  bool released_ = false;
-};
-
-AviStream* NewStream(AviFile* file, bool video) {
-  const AviStreamInfo info = video ? VideoInfo(kVideoFps) : Mp3Info();
-  const Bytes& format = video ? kH264Format : kMp3Format;
-  AviStream* stream = nullptr;
-  EXPECT_EQ(AviFileCreateStream(file, &stream, &info), kAviOk);
-  EXPECT_EQ(AviStreamSetFormat(stream, 0, format.data(), int32_t(format.size())), kAviOk);
-  return stream;
-}
-
-TEST(AviThreads, WritersGoOnWhileTheDiskSyncs) {
-  constexpr int kChunks = 40;
-  constexpr int64_t kPastRefreshMs = 10 * kAviDefaultHeaderRefreshMs;
-  auto io = std::make_shared<HeldSyncIo>();
-  auto nowMs = std::make_shared<std::atomic<int64_t>>(0);
-  AviFileOptions options;
-  options.io = io;
-  options.clockMs = [nowMs] { return nowMs->load(); };
-  AviFile* file = nullptr;
-  ASSERT_EQ(AviFileOpen(&file, "", &options), kAviOk);
-  AviStream* streams[] = {NewStream(file, true), NewStream(file, false)};
-  io->WaitForSync();  // listing the streams asked for a publication
-  const size_t headersBefore = io->WriteStarts(true).size();
-  std::vector<std::thread> writers;
-  for (const bool video : {true, false}) {
-    writers.emplace_back([stream = streams[video ? 0 : 1], video, nowMs] {
-      constexpr int32_t kBytes = 100;
-      const Bytes data(kBytes, 7);
-      for (int i = 0; i < kChunks; ++i) {
-        nowMs->fetch_add(kPastRefreshMs);  // every write is due a refresh
-        EXPECT_EQ(AviStreamWrite(stream, video ? i : i * kBytes, video ? 1 : kBytes, data.data(),
-                                 kBytes, kAviIfKeyframe, nullptr, nullptr),
-                  kAviOk);
-      }
-    });
-  }
-  for (std::thread& writer : writers) writer.join();
-  // Both threads wrote everything while the disk was still busy with one
-  // sync, and no header was put down before that sync ended.
-  EXPECT_EQ(io->SyncsBegun(), 1);
-  EXPECT_EQ(io->WriteStarts(true).size(), headersBefore);
-  io->LetSyncsGo();
-  AviFileRelease(file);
-  for (AviStream* stream : streams) AviStreamRelease(stream);
-  const auto index = ReadOdmlIndex(io->file, ParseRiff(io->file));
-  ASSERT_EQ(index.size(), 2u);
-  EXPECT_EQ(index[0].size(), size_t{kChunks});
-  EXPECT_EQ(index[1].size(), size_t{kChunks});
 }
 
 TEST(AviThreads, AnAbandonedSoundStreamTouchesNoLaterFile) {

@@ -1,11 +1,17 @@
-// Files from the writer as ffmpeg plays them: real H.264 and MP3, several
-// RIFF parts, and files cut short by a crash or a full disk.
+// The writer's promise that headers reach the disk only after what they
+// describe, and that the last ones asked for are there: files from the
+// writer as ffmpeg plays them (real H.264 and MP3, several RIFF parts),
+// files cut short by a crash or a full disk, and writers that go on while
+// the disk syncs.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "avi_test_support.h"
@@ -200,6 +206,77 @@ TEST(AviPlayback, FullDiskKeepsTheLastHeadersAndFailsEveryLaterWrite) {
     ExpectPlaysPrefix(path, recording, FramesSafeAt(*io, frameEnds, io->BytesWritten()));
   }
   std::remove(path.c_str());
+}
+
+// A disk whose syncs wait until the test lets them go.
+class HeldSyncIo : public MemoryIo {
+ public:
+  bool Sync() override {
+    std::unique_lock<std::mutex> hold(lock_);
+    ++syncsBegun_;
+    changed_.notify_all();
+    changed_.wait(hold, [&] { return released_; });
+    return true;
+  }
+  void WaitForSync() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return syncsBegun_ > 0; });
+  }
+  int SyncsBegun() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return syncsBegun_;
+  }
+  void LetSyncsGo() {
+    std::lock_guard<std::mutex> hold(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int syncsBegun_ = 0;
+  bool released_ = false;
+};
+
+TEST(AviThreads, WritersGoOnWhileTheDiskSyncs) {
+  constexpr int kChunks = 40;
+  constexpr int64_t kPastRefreshMs = 10 * kAviDefaultHeaderRefreshMs;
+  auto io = std::make_shared<HeldSyncIo>();
+  auto nowMs = std::make_shared<std::atomic<int64_t>>(0);
+  AviFileOptions options;
+  options.io = io;
+  options.clockMs = [nowMs] { return nowMs->load(); };
+  AviFile* file = nullptr;
+  ASSERT_EQ(AviFileOpen(&file, "", &options), kAviOk);
+  AviStream* streams[] = {NewStream(file, true), NewStream(file, false)};
+  io->WaitForSync();  // listing the streams asked for a publication
+  const size_t headersBefore = io->WriteStarts(true).size();
+  std::vector<std::thread> writers;
+  for (const bool video : {true, false}) {
+    writers.emplace_back([stream = streams[video ? 0 : 1], video, nowMs] {
+      constexpr int32_t kBytes = 100;
+      const Bytes data(kBytes, 7);
+      for (int i = 0; i < kChunks; ++i) {
+        nowMs->fetch_add(kPastRefreshMs);  // every write is due a refresh
+        EXPECT_EQ(AviStreamWrite(stream, video ? i : i * kBytes, video ? 1 : kBytes, data.data(),
+                                 kBytes, kAviIfKeyframe, nullptr, nullptr),
+                  kAviOk);
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  // Both threads wrote everything while the disk was still busy with one
+  // sync, and no header was put down before that sync ended.
+  EXPECT_EQ(io->SyncsBegun(), 1);
+  EXPECT_EQ(io->WriteStarts(true).size(), headersBefore);
+  io->LetSyncsGo();
+  AviFileRelease(file);
+  for (AviStream* stream : streams) AviStreamRelease(stream);
+  const auto index = ReadOdmlIndex(io->file, ParseRiff(io->file));
+  ASSERT_EQ(index.size(), 2u);
+  EXPECT_EQ(index[0].size(), size_t{kChunks});
+  EXPECT_EQ(index[1].size(), size_t{kChunks});
 }
 
 }  // namespace
