@@ -402,7 +402,7 @@ class AviWriterCore {
   AviFileOptions options_;
   std::vector<Stream> streams_;
   int error_ = kAviOk;
-  std::atomic<bool> ioFailed_{false};  // also read by the sync thread between publications
+  std::atomic<bool> ioFailed_{false};  // also read by the publisher's thread as it commits
   bool closed_ = false;
   uint64_t end_ = 0;  // where the next append goes
   Part first_{};      // the 'AVI ' part

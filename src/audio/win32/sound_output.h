@@ -1,7 +1,7 @@
-// Where a session's sound goes, whichever source it comes from (the
-// microphone or the computer's own sound): on one thread of its own, each
-// buffer is placed on the picture's time line, encoded to MP3 and written
-// into the session's file.
+// Where a session's sound goes, from the microphone, the computer's own
+// sound or both: on one thread of its own, each buffer is placed on the
+// picture's time line, the two sources mixed when there are two, encoded
+// to MP3 and written into the session's file.
 #pragma once
 
 #include <cstddef>
