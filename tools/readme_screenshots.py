@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Draws the README's pictures: runs parvelo.exe under Wine on a private
 display (through the end-to-end harness) over the moving test picture and
-saves the idle dialog, the dialog with the computer's sound ticked, while
-recording and while paused (under Wine 10 from the Debian 13 root,
-tools/debian13-root.sh, where the computer's sound box is not greyed), and
-the region frame (under Wine 8).
+saves the idle dialog, the dialog with the computer's sound ticked beside
+the microphone, while recording and while paused (under Wine 10 from the
+Debian 13 root, tools/debian13-root.sh, where the computer's sound box is
+not greyed), and the region frame (under Wine 8).
 
     tools/readme_screenshots.py [folder]      (default: docs/screenshots)
 
