@@ -28,6 +28,7 @@ class SessionSound {
   // (`videoEndMs`), and all of it goes to the encoder.
   void Finish(uint32_t videoEndMs, const VideoClock& video);
 
+  size_t Sources() const { return sources_.size(); }
   // How far `source`'s last kept buffer was written from its target, in ms.
   double LastOffsetMs(size_t source) const { return sources_[source].aligner.LastOffsetMs(); }
 

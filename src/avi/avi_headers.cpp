@@ -5,8 +5,6 @@
 namespace {
 
 using namespace avi_layout;
-using riff::kChunkHeaderBytes;
-using riff::kListHeaderBytes;
 
 // Streams are listed in the headers once they have a format, in creation
 // order: chunk ids carry the number, so a stream may only be listed when

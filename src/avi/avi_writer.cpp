@@ -15,8 +15,6 @@
 namespace {
 
 using namespace avi_layout;
-using riff::kChunkHeaderBytes;
-using riff::kListHeaderBytes;
 
 int64_t SteadyClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

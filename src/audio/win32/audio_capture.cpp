@@ -15,7 +15,6 @@ namespace {
 // After the reset the device hands every queued buffer back at once; this
 // only bounds the wait for a device that does not.
 constexpr DWORD kResetDrainMs = 2000;
-constexpr DWORD kAudioPollMs = 10;
 constexpr UINT kWaveHeaderBytes = sizeof(WAVEHDR);
 static_assert(kWaveHeaderBytes == (sizeof(void*) == 8 ? 48 : 32), "WAVEHDR layout");
 
@@ -56,7 +55,7 @@ unsigned __stdcall AudioThread(void*) {
   // a Stop takes effect within one poll and no recorded sound is lost.
   while (g_recorder.audioDone.load() != 0) {
     TakeMicrophoneBuffers(output, SoundOutput::kOnlySource);
-    Sleep(kAudioPollMs);
+    Sleep(kSoundPollMs);
   }
   StopMicrophone(output, SoundOutput::kOnlySource);
   output.Finish();

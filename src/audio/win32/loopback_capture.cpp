@@ -20,9 +20,6 @@
 
 namespace {
 
-// Loopback signals no events before Windows 10 1703: the packets are
-// fetched on a timer.
-constexpr DWORD kLoopbackPollMs = 10;
 // The shared-mode buffer asked for: packets wait there between polls, and
 // a second leaves room for a poll that comes late.
 constexpr REFERENCE_TIME kBufferDuration100ns = 10000000;
@@ -130,12 +127,11 @@ bool TakePackets(const LoopbackStream& stream, LoopbackBlocks& blocks) {
 }
 
 void ReportFormat(const LoopbackStream& stream) {
-  DebugLine(
-      "parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s",
-      static_cast<unsigned long>(stream.format.samplesPerSecond), stream.format.channels,
-      static_cast<unsigned long>(stream.format.channelMask),
-      stream.format.blockAlign * kBitsPerByte / stream.format.channels,
-      stream.format.type == SampleType::kFloat32 ? "float" : "integer");
+  DebugLine("parvelo computer sound: %lu Hz, %u channels (mask 0x%lx), %u-bit %s",
+            static_cast<unsigned long>(stream.format.samplesPerSecond), stream.format.channels,
+            static_cast<unsigned long>(stream.format.channelMask),
+            stream.format.blockAlign * kBitsPerByte / stream.format.channels,
+            stream.format.type == SampleType::kFloat32 ? "float" : "integer");
 }
 
 // Hears the system say that the default output device is another one. Its
@@ -204,9 +200,11 @@ unsigned __stdcall LoopbackThread(void*) {
   const DWORD startMs = timeGetTime();
   SoundOutput output(1);
   loopback.Start(output, SoundOutput::kOnlySource);
+  // Loopback signals no events before Windows 10 1703: the packets are
+  // fetched on a timer.
   while (g_recorder.audioDone.load() != 0) {
     loopback.Poll();
-    Sleep(kLoopbackPollMs);
+    Sleep(kSoundPollMs);
   }
   loopback.Finish();
   output.Finish();

@@ -8,10 +8,6 @@
 
 namespace {
 
-// The microphone hands its buffers back in the thread's queue and the
-// loopback stream is polled: both on one pass of this period.
-constexpr DWORD kSoundPollMs = 10;
-
 unsigned __stdcall MixedSoundThread(void*) {
   // The queue must exist before the microphone posts its first buffer.
   MSG message;
@@ -21,6 +17,8 @@ unsigned __stdcall MixedSoundThread(void*) {
   const bool both = loopback.Open();
   SoundOutput output(both ? SoundOutput::kSourcesMixed : 1);
   if (both) loopback.Start(output, SoundOutput::kComputerSound);
+  // The microphone's buffers wait in this thread's queue and the loopback
+  // stream is polled: both on each pass.
   while (g_recorder.audioDone.load() != 0) {
     TakeMicrophoneBuffers(output, SoundOutput::kMicrophone);
     if (both) loopback.Poll();

@@ -61,8 +61,7 @@ void FinishAudioCapture() {
 SoundOutput::SoundOutput(size_t sources)
     : sound_(std::vector<int32_t>(
                  sources, SoundLeadFrames(Mp3DecodedDelayFrames(), g_recorder.framesPerSecond)),
-             EncodePcm),
-      mixed_(sources > 1) {
+             EncodePcm) {
   CreateAudioStream();
 }
 
@@ -72,7 +71,9 @@ SoundOutput::SoundOutput(size_t sources)
 void SoundOutput::Add(size_t source, uint32_t endMs, const int16_t* pcm, uint32_t frames) {
   const BufferPlan& plan = sound_.Add(source, endMs, pcm, frames, CurrentVideoClock());
   // Whose lines they are, when there are two.
-  const char* whose = !mixed_ ? "" : source == kMicrophone ? " (microphone)" : " (computer)";
+  const char* whose = sound_.Sources() == 1   ? ""
+                      : source == kMicrophone ? " (microphone)"
+                                              : " (computer)";
   if (plan.keep && !firstKeptReported_[source]) {
     firstKeptReported_[source] = true;
     DebugLine(

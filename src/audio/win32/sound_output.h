@@ -4,11 +4,18 @@
 // to MP3 and written into the session's file.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 
 #include "audio/session_sound.h"
 #include "framework/win32/thread.h"
+
+// A sound thread's pass: what its device handed over is taken at most
+// this late, and a Stop takes effect within one, so no recorded sound is
+// lost.
+constexpr DWORD kSoundPollMs = 10;
 
 enum class AudioStart {
   kRunning,  // the sound thread runs: finish it with FinishAudioCapture
@@ -48,6 +55,5 @@ class SoundOutput {
 
  private:
   SessionSound sound_;
-  bool mixed_;
   bool firstKeptReported_[kSourcesMixed] = {};
 };
